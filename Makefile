@@ -1,0 +1,58 @@
+# Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
+# Both install the packages they need (scripts/install-deps.sh) and build with CMake + Ninja.
+
+JOBS ?= $(shell nproc)
+CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+CTEST = ctest --output-on-failure --timeout 300 -j $(JOBS)
+FUZZ_SECONDS ?= 60
+
+.PHONY: run test deps release asan tsan fuzz test-release test-asan test-tsan test-fuzz bench clean
+
+run: deps release
+	build/release/bin/tapforge-cli summary examples/demo.json
+
+test: deps test-release test-asan test-tsan test-fuzz
+	@echo "all test stages passed"
+
+deps:
+	scripts/install-deps.sh
+
+release:
+	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS)
+
+asan:
+	cmake -S . -B build/asan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DTAPFORGE_SANITIZE=ON -DTAPFORGE_BENCH=OFF
+	cmake --build build/asan -j $(JOBS)
+
+tsan:
+	cmake -S . -B build/tsan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPFORGE_TSAN=ON -DTAPFORGE_BENCH=OFF -DTAPFORGE_X11=OFF
+	cmake --build build/tsan -j $(JOBS)
+
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTAPFORGE_FUZZ=ON -DTAPFORGE_TESTS=OFF -DTAPFORGE_BENCH=OFF -DTAPFORGE_X11=OFF
+	cmake --build build/fuzz -j $(JOBS)
+
+test-release: release
+	cd build/release && $(CTEST)
+
+test-asan: asan
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $(CTEST)
+
+# ThreadSanitizer over the threaded parts: the runner and the Lua stop paths.
+test-tsan: tsan
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(CTEST) -L threaded
+
+# Each fuzzer runs for a bounded time from its seed corpus; a crash or sanitizer report fails.
+test-fuzz: fuzz
+	scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+bench: deps
+	scripts/install-deps.sh --bench
+	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS)
+	@ls build/release/bench/bench_* 2>/dev/null | while read b; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf build

@@ -1,0 +1,51 @@
+// Turns input actions (click, move, scroll, key, text) into synthetic events posted through
+// the platform event sink, pacing itself with the clock's blocking sleeps.
+// Used only on the playback worker thread; nothing is locked.
+// Points are global points (top-left of the primary display, y down); durations are ms.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "model/Enums.h"
+#include "model/ModifierSet.h"
+#include "platform/Clock.h"
+#include "platform/EventSink.h"
+#include "platform/Geometry.h"
+
+namespace tapforge {
+
+class InputPlayer {
+public:
+    using Point = platform::Point;
+
+    // Reads the pointer location once; (0, 0) when it cannot be read.
+    InputPlayer(std::shared_ptr<platform::EventSink> sink, std::shared_ptr<platform::Clock> clock);
+
+    void click(MouseButton button, ClickKind kind, Point at, ModifierSet modifiers);
+    // Linear move in at most 120 steps of about 16 ms; below 1 ms jumps at once.
+    void move(Point to, int64_t durationMs);
+    // Moves to `at` first, then scrolls `amount` lines (positive up).
+    void scroll(int64_t amount, Point at);
+    void key(uint16_t keyCode, KeyEventKind kind, ModifierSet modifiers);
+    // Types UTF-8 text through the US-layout character table; other characters are skipped.
+    void typeText(std::string_view text);
+    // Move to `from`, left down, move to `to` over `durationMs`, left up.
+    void drag(Point from, Point to, int64_t durationMs);
+
+    // The last location the player posted (not the live pointer).
+    Point position() const { return position_; }
+
+    // Releases, in reverse order of pressing, every key and button this player pressed and
+    // has not released, so that no run leaves a key stuck.
+    void releaseHeld();
+
+private:
+    std::shared_ptr<platform::EventSink> sink_;
+    std::shared_ptr<platform::Clock> clock_;
+    Point position_;
+};
+
+}  // namespace tapforge
