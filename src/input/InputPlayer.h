@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/Enums.h"
@@ -43,9 +44,25 @@ public:
     void releaseHeld();
 
 private:
+    // A key or button this player pressed and has not released, in order of pressing.
+    struct Held {
+        enum class Kind { key, button } kind;
+        uint16_t keyCode;
+        platform::PointerButton button;
+        friend bool operator==(const Held&, const Held&) = default;
+    };
+
+    void pressModifiers(const std::vector<std::pair<uint16_t, ModifierSet>>& order);
+    void releaseModifiers(const std::vector<std::pair<uint16_t, ModifierSet>>& order);
+    bool postKey(uint16_t keyCode, platform::Press press, platform::EventFlags flags);
+    bool postButton(platform::PointerButton button, platform::Press press, Point at,
+                    platform::EventFlags flags, int64_t clickState);
+    void noteHeld(Held held, platform::Press press);
+
     std::shared_ptr<platform::EventSink> sink_;
     std::shared_ptr<platform::Clock> clock_;
     Point position_;
+    std::vector<Held> held_;
 };
 
 }  // namespace tapforge
