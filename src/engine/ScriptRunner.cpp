@@ -1,0 +1,344 @@
+#include "engine/ScriptRunner.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "engine/RunWorker.h"
+
+namespace tapforge {
+
+namespace {
+
+constexpr size_t kWorkerStackBytes = 0x400000;
+constexpr int64_t kWaitSliceMicros = 40'000;
+// Longer waits are cut to this (about 292 000 years) so the microsecond count cannot overflow.
+constexpr int64_t kMaxWaitMs = std::numeric_limits<int64_t>::max() / 1000;
+
+bool isInputKind(StepKind kind) {
+    switch (kind) {
+        case StepKind::mouseClick:
+        case StepKind::mouseMove:
+        case StepKind::mouseScroll:
+        case StepKind::keyPress:
+        case StepKind::typeText:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool hasLuaStep(const Script& script) {
+    return std::any_of(script.steps.begin(), script.steps.end(),
+                       [](const Step& s) { return s.kind == StepKind::lua; });
+}
+
+}  // namespace
+
+void* ScriptRunner::workerMain(void* argument) {
+    std::unique_ptr<Worker> worker(static_cast<Worker*>(argument));
+    pthread_setname_np(pthread_self(), "TapforgeRunner");
+    worker->run();
+    return nullptr;
+}
+
+std::string formatFixed(double value, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+// ---------------------------------------------------------------- main-thread side
+
+ScriptRunner::ScriptRunner(ScriptRunnerServices services)
+    : shared_(std::make_shared<Shared>(std::move(services))),
+      player_(std::make_shared<InputPlayer>(shared_->services.desktop.events, shared_->services.desktop.clock)),
+      mainThread_(std::this_thread::get_id()) {
+    shared_->owner = this;
+}
+
+ScriptRunner::~ScriptRunner() {
+    shared_->owner = nullptr;
+    if (threadStarted_) {
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->stopRequested = true;
+            shared_->pauseRequested = false;
+        }
+        shared_->condition.notify_all();
+        if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
+        pthread_join(thread_, nullptr);
+    }
+}
+
+bool ScriptRunner::isRunning() const { return shared_->running; }
+bool ScriptRunner::isPaused() const { return shared_->paused; }
+std::optional<Uuid> ScriptRunner::currentStepID() const { return shared_->currentStep; }
+int64_t ScriptRunner::cycleCount() const { return shared_->cycles; }
+
+void ScriptRunner::start(const Script& script, std::optional<std::filesystem::path> baseDirectory) {
+    if (shared_->running) return;
+    if (threadStarted_) {
+        // The previous worker published its end as its last act; it is gone or about to be.
+        pthread_join(thread_, nullptr);
+        threadStarted_ = false;
+    }
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->stopRequested = false;
+        shared_->pauseRequested = false;
+    }
+    if (shared_->services.lua) shared_->services.lua->setInterrupt(false);
+
+    shared_->running = true;
+    shared_->paused = false;
+    shared_->cycles = 0;
+    if (onChange) onChange();
+
+    auto worker = std::make_unique<Worker>(shared_, player_, script, std::move(baseDirectory));
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, kWorkerStackBytes);
+    const int failed = pthread_create(&thread_, &attributes, workerMain, worker.get());
+    pthread_attr_destroy(&attributes);
+    if (failed != 0) {
+        // Without a worker there is no run: report it as ended rather than stay "running".
+        shared_->running = false;
+        if (onLog) onLog("⚠️ 无法创建执行线程");
+        if (onChange) onChange();
+        return;
+    }
+    worker.release();   // owned by the thread now
+    threadStarted_ = true;
+}
+
+void ScriptRunner::togglePause() {
+    if (!shared_->running) return;
+    bool nowPaused;
+    {
+        std::lock_guard lock(shared_->mutex);
+        nowPaused = !shared_->pauseRequested.load();
+        shared_->pauseRequested = nowPaused;
+    }
+    shared_->condition.notify_all();
+    shared_->paused = nowPaused;
+    if (onChange) onChange();
+    if (onLog) onLog(nowPaused ? "已暂停" : "继续执行");
+}
+
+void ScriptRunner::stop() {
+    if (!shared_->running) return;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->stopRequested = true;
+        shared_->pauseRequested = false;
+    }
+    shared_->condition.notify_all();
+    if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
+}
+
+// ---------------------------------------------------------------- worker side
+
+ScriptRunner::Worker::Worker(std::shared_ptr<Shared> shared, std::shared_ptr<InputPlayer> player, Script script,
+                             std::optional<std::filesystem::path> baseDirectory)
+    : shared_(std::move(shared)),
+      player_(std::move(player)),
+      clock_(*shared_->services.desktop.clock),
+      script_(std::move(script)),
+      baseDirectory_(std::move(baseDirectory)) {}
+
+void ScriptRunner::Worker::emit(std::string text) {
+    std::weak_ptr<Shared> weak = shared_;
+    shared_->services.postToMain([weak, text = std::move(text)] {
+        auto shared = weak.lock();
+        if (!shared || !shared->owner || !shared->owner->onLog) return;
+        shared->owner->onLog(text);
+    });
+}
+
+void ScriptRunner::Worker::publish(std::function<void(Shared&)> change) {
+    std::weak_ptr<Shared> weak = shared_;
+    shared_->services.postToMain([weak, change = std::move(change)] {
+        auto shared = weak.lock();
+        if (!shared) return;
+        change(*shared);
+        if (shared->owner && shared->owner->onChange) shared->owner->onChange();
+    });
+}
+
+bool ScriptRunner::Worker::interruptibleWait(int64_t ms) {
+    if (ms <= 0) return !stopRequested();
+    int64_t remaining = ms > kMaxWaitMs ? kMaxWaitMs * 1000 : ms * 1000;
+    std::unique_lock lock(shared_->mutex);
+    while (remaining > 0) {
+        if (shared_->stopRequested) return false;
+        while (shared_->pauseRequested && !shared_->stopRequested) shared_->condition.wait(lock);
+        if (shared_->stopRequested) return false;
+        const int64_t slice = std::min(remaining, kWaitSliceMicros);
+        const int64_t before = clock_.nowMicros();
+        clock_.waitFor(shared_->condition, lock, slice);
+        // A notification (stop, pause) or a due callback may end the slice early: only the
+        // time that passed counts, so a pause freezes exactly what is left.
+        remaining -= std::clamp<int64_t>(clock_.nowMicros() - before, 0, slice);
+    }
+    return !shared_->stopRequested;
+}
+
+void ScriptRunner::Worker::pauseGate() {
+    std::unique_lock lock(shared_->mutex);
+    while (shared_->pauseRequested && !shared_->stopRequested) shared_->condition.wait(lock);
+}
+
+void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
+    const platform::Point point = step.hasPoint ? platform::Point{step.x, step.y} : player_->position();
+    switch (step.kind) {
+        case StepKind::delay:
+            interruptibleWait(step.delayMs);
+            break;
+        case StepKind::mouseClick:
+            player_->click(step.mouseButton, step.clickKind, point, step.modifiers);
+            break;
+        case StepKind::mouseMove:
+            player_->move(point, step.moveDurationMs);
+            break;
+        case StepKind::mouseScroll:
+            player_->scroll(step.scrollAmount, point);
+            break;
+        case StepKind::keyPress:
+            if (!step.keyCode) {
+                emit("⚠️ 按键步骤未设置按键，已跳过");
+            } else {
+                player_->key(*step.keyCode, step.keyKind, step.modifiers);
+            }
+            break;
+        case StepKind::typeText:
+            player_->typeText(step.text);
+            break;
+        case StepKind::colorCheck:
+            branch = colorCheck(step) ? step.onSuccess : step.onFailure;
+            break;
+        case StepKind::imageCheck:
+            branch = evaluateImage(step) ? step.onSuccess : step.onFailure;
+            break;
+        case StepKind::lua: {
+            LuaStepResult result = LuaStepResult::failed();
+            if (!shared_->services.lua) {
+                emit("⚠️ Lua 运行时不可用");
+            } else {
+                result = shared_->services.lua->runStep(step);
+            }
+            switch (result.kind) {
+                case LuaStepResult::Kind::jump:
+                    branch = BranchTarget{};
+                    branch.kind = BranchKind::jump;
+                    branch.targetStepID = result.target;
+                    break;
+                case LuaStepResult::Kind::passed:
+                    branch = step.onSuccess;
+                    break;
+                case LuaStepResult::Kind::failed:
+                    branch = step.onFailure;
+                    break;
+                case LuaStepResult::Kind::stop:
+                    branch = BranchTarget{};
+                    branch.kind = BranchKind::stop;
+                    break;
+            }
+            break;
+        }
+        case StepKind::goTo:
+            branch = BranchTarget{};
+            branch.kind = BranchKind::jump;
+            branch.targetStepID = step.gotoStepID;
+            break;
+        case StepKind::comment:
+            break;
+    }
+}
+
+void ScriptRunner::Worker::run() {
+    bool luaSetUp = false;
+    if (script_.steps.empty()) {
+        emit("脚本为空，没有可执行的步骤");
+        cleanUp(luaSetUp);
+        return;
+    }
+
+    if (shared_->services.lua && hasLuaStep(script_)) {
+        LuaRunContext context{
+            *player_, script_, baseDirectory_, [this](const std::string& line) { emit(line); },
+            shared_->stopRequested, clock_,
+        };
+        shared_->services.lua->setUpRun(context);
+        luaSetUp = true;
+    }
+
+    const std::string tail = script_.loopCount == 0 ? "，无限循环" : "，循环 " + std::to_string(script_.loopCount) + " 次";
+    emit("▶︎ 开始执行「" + script_.name + "」，共 " + std::to_string(script_.steps.size()) + " 个步骤" + tail);
+
+    int64_t cycle = 0;
+    size_t pc = 0;
+    const size_t count = script_.steps.size();
+    while (!stopRequested()) {
+        pauseGate();
+        if (stopRequested()) break;
+
+        if (pc >= count) {
+            cycle += 1;
+            publish([cycle](Shared& s) { s.cycles = cycle; });
+            if (script_.loopCount < 1 || cycle < script_.loopCount) {
+                emit("—— 第 " + std::to_string(cycle) + " 轮结束，重新开始 ——");
+                pc = 0;
+                continue;
+            }
+            emit("✔︎ 全部循环执行完毕");
+            break;
+        }
+
+        const Step& step = script_.steps[pc];
+        if (!step.enabled) {
+            pc += 1;
+            continue;
+        }
+        publish([id = step.id](Shared& s) { s.currentStep = id; });
+        BranchTarget branch;
+
+        performStep(step, branch);
+        if (stopRequested()) break;
+
+        if (isInputKind(step.kind) && script_.stepIntervalMs > 0) {
+            if (!interruptibleWait(script_.stepIntervalMs)) break;
+        }
+
+        const std::optional<size_t> next = resolve(branch, pc);
+        if (!next) {
+            emit("⏹ 脚本按要求停止");
+            break;
+        }
+        pc = *next;
+    }
+
+    if (stopRequested()) emit("⏹ 已手动停止");
+    cleanUp(luaSetUp);
+}
+
+void ScriptRunner::Worker::cleanUp(bool luaSetUp) {
+    if (auto& lua = shared_->services.lua) {
+        lua->setInterrupt(false);
+        if (luaSetUp) lua->tearDownRun();
+    }
+    // A run may end between a `down` and its `up` (a step, a branch or Lua): leave nothing
+    // pressed on the user's keyboard or mouse.
+    player_->releaseHeld();
+    publish([](Shared& s) {
+        s.running = false;
+        s.paused = false;
+        s.currentStep.reset();
+    });
+}
+
+}  // namespace tapforge

@@ -1,0 +1,87 @@
+// Plays a Script on a dedicated worker thread ("TapforgeRunner", 4 MiB stack): walks the
+// steps, performs them through the input player, evaluates colour and image conditions,
+// follows branches and jumps, repeats the list for the loop count, and can be paused,
+// resumed and stopped at any moment.
+//
+// Threads: construct, start, togglePause, stop and the observable getters on the main
+// thread only (the thread that constructed the runner). The worker reports back through the
+// injected MainThreadPoster: every log line and every change of the observable state is a
+// task posted to the main thread, in the order it happened. Waits sleep in slices of at most
+// 40 ms (Clock::waitFor, woken at once by stop and pause), so a stop takes effect within one
+// slice, or after the input action in progress.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <pthread.h>
+
+#include "engine/LuaStep.h"
+#include "input/InputPlayer.h"
+#include "model/Script.h"
+#include "model/Uuid.h"
+#include "platform/Desktop.h"
+#include "platform/MainThread.h"
+
+namespace tapforge {
+
+struct ScriptRunnerServices {
+    // clock, events, screens and grab are used; the rest of the desktop is not.
+    platform::Desktop desktop;
+    platform::MainThreadPoster postToMain;
+    // Runs Lua steps; absent: every Lua step logs that the runtime is unavailable.
+    std::shared_ptr<LuaStepHost> lua;
+    // A uniformly distributed real number in the closed range [low, high] (random points of
+    // clickRegion branches). Absent: a 64-bit Mersenne Twister seeded from the system.
+    // Called on the worker thread.
+    std::function<double(double low, double high)> uniform;
+};
+
+class ScriptRunner {
+public:
+    explicit ScriptRunner(ScriptRunnerServices services);
+    // Stops a run in progress and waits for its worker to end.
+    ~ScriptRunner();
+    ScriptRunner(const ScriptRunner&) = delete;
+    ScriptRunner& operator=(const ScriptRunner&) = delete;
+
+    // Starts a run of a copy of `script`; `baseDirectory` is the folder of the script's file
+    // (relative Lua paths). Ignored while a run is in progress or still ending.
+    void start(const Script& script, std::optional<std::filesystem::path> baseDirectory);
+    // Pauses a running run or resumes a paused one; ignored when idle.
+    void togglePause();
+    // Asks the run to end; ignored when idle.
+    void stop();
+
+    // Observable state, main thread only.
+    bool isRunning() const;
+    bool isPaused() const;
+    std::optional<Uuid> currentStepID() const;
+    int64_t cycleCount() const;   // completed passes over the step list in this run
+
+    // Every run-log line, on the main thread. Set before the first run.
+    std::function<void(const std::string&)> onLog;
+    // Called on the main thread after any observable property changed.
+    std::function<void()> onChange;
+
+    // The runner's player; its position survives between runs. Worker thread while running.
+    InputPlayer& player() { return *player_; }
+
+private:
+    struct Shared;
+    class Worker;
+    static void* workerMain(void* worker);
+
+    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<InputPlayer> player_;
+    std::thread::id mainThread_;
+    bool threadStarted_ = false;
+    pthread_t thread_{};   // the current or last worker, joined before the next start
+};
+
+}  // namespace tapforge
