@@ -1,6 +1,6 @@
 // Standard Base64 (RFC 4648 alphabet, '=' padding). Decoding is strict: no line breaks,
-// spaces or other characters, length a multiple of 4, padding only at the end, unused bits
-// zero. Callable from any thread.
+// spaces or other characters, length a multiple of 4, '=' only as the final padding. Like most
+// decoders it ignores the unused low bits of the last group. Callable from any thread.
 #pragma once
 
 #include <cstdint>
