@@ -1,0 +1,434 @@
+#include "input/InputPlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimDesktop.h"
+
+namespace tapforge {
+namespace {
+
+using platform::Point;
+using platform::Press;
+using platform::PointerButton;
+using platform::sim::PostedEvent;
+using platform::sim::SimClock;
+using platform::sim::SimDesktop;
+
+const ModifierSet kNone{};
+const ModifierSet kCmd = ModifierSet::command();
+const ModifierSet kShift = ModifierSet::shift();
+
+// One line per posted event with its virtual time in microseconds, e.g.
+// "20000 up left (10,20) 0x20000 #1", "8000 key down 56 0x20000", "0 move (3.5,4)".
+std::string line(const PostedEvent& e) {
+    char buf[160];
+    const char* press = e.press == Press::down ? "down" : "up";
+    const char* button = e.button == PointerButton::left ? "left" : e.button == PointerButton::right ? "right" : "center";
+    switch (e.kind) {
+    case PostedEvent::Kind::button:
+        std::snprintf(buf, sizeof buf, "%lld %s %s (%g,%g) 0x%llx #%lld", static_cast<long long>(e.timeMicros), press,
+                      button, e.location.x, e.location.y, static_cast<unsigned long long>(e.flags),
+                      static_cast<long long>(e.clickState));
+        break;
+    case PostedEvent::Kind::move:
+        std::snprintf(buf, sizeof buf, "%lld move (%g,%g)", static_cast<long long>(e.timeMicros), e.location.x,
+                      e.location.y);
+        break;
+    case PostedEvent::Kind::scroll:
+        std::snprintf(buf, sizeof buf, "%lld scroll %d (%g,%g)", static_cast<long long>(e.timeMicros), e.scrollLines,
+                      e.location.x, e.location.y);
+        break;
+    case PostedEvent::Kind::key:
+        std::snprintf(buf, sizeof buf, "%lld key %s %u 0x%llx", static_cast<long long>(e.timeMicros), press,
+                      unsigned(e.keyCode), static_cast<unsigned long long>(e.flags));
+        break;
+    }
+    return buf;
+}
+
+using Lines = std::vector<std::string>;
+
+// Forwards to the simulated desktop but refuses the events a test picks, as when one event
+// cannot be created.
+class PickyEventSink final : public platform::EventSink {
+public:
+    explicit PickyEventSink(std::shared_ptr<SimDesktop> desktop) : desktop_(std::move(desktop)) {}
+    std::function<bool(uint16_t keyCode, Press)> refuseKey = [](uint16_t, Press) { return false; };
+    std::function<bool(PointerButton, Press)> refuseButton = [](PointerButton, Press) { return false; };
+
+    bool postButton(PointerButton b, Press p, Point at, platform::EventFlags f, int64_t clickState) override {
+        return !refuseButton(b, p) && desktop_->postButton(b, p, at, f, clickState);
+    }
+    bool postMove(Point at) override { return desktop_->postMove(at); }
+    bool postScroll(int32_t lines, Point at) override { return desktop_->postScroll(lines, at); }
+    bool postKey(uint16_t code, Press p, platform::EventFlags f) override {
+        return !refuseKey(code, p) && desktop_->postKey(code, p, f);
+    }
+    std::optional<Point> pointerLocation() override { return desktop_->pointerLocation(); }
+
+private:
+    std::shared_ptr<SimDesktop> desktop_;
+};
+
+class InputPlayerTest : public ::testing::Test {
+protected:
+    InputPlayerTest() { desktop->setPointer({500, 400}); }
+
+    InputPlayer& player() {
+        if (!player_) player_ = std::make_unique<InputPlayer>(sink ? sink : desktop, clock);
+        return *player_;
+    }
+    Lines events() const {
+        Lines out;
+        for (const PostedEvent& e : desktop->postedEvents()) out.push_back(line(e));
+        return out;
+    }
+    std::vector<PostedEvent> moves() const {
+        std::vector<PostedEvent> out;
+        for (const PostedEvent& e : desktop->postedEvents())
+            if (e.kind == PostedEvent::Kind::move) out.push_back(e);
+        return out;
+    }
+
+    std::shared_ptr<SimClock> clock = std::make_shared<SimClock>();
+    std::shared_ptr<SimDesktop> desktop = SimDesktop::create(clock);
+    std::shared_ptr<platform::EventSink> sink;  // set to interpose a PickyEventSink
+    std::unique_ptr<InputPlayer> player_;
+};
+
+// ---- position --------------------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, PositionIsThePointerAtConstructionNotTheLivePointer) {
+    EXPECT_EQ(player().position(), (Point{500, 400}));
+    desktop->setPointer({1, 2});
+    EXPECT_EQ(player().position(), (Point{500, 400}));
+    // A move starts from the remembered position, not from where the user put the pointer.
+    player().move({600, 400}, 32);
+    EXPECT_EQ(events(), (Lines{"0 move (550,400)", "16000 move (600,400)"}));
+}
+
+TEST_F(InputPlayerTest, PositionIsOriginWhenThePointerCannotBeRead) {
+    desktop->setPointerReadable(false);
+    EXPECT_EQ(player().position(), (Point{0, 0}));
+}
+
+// ---- click -----------------------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, SingleClickIsDownHoldUpWithNoTrailingSleep) {
+    player().click(MouseButton::right, ClickKind::click, {10, 20}, kNone);
+    EXPECT_EQ(events(), (Lines{"0 down right (10,20) 0x0 #1", "20000 up right (10,20) 0x0 #1"}));
+    EXPECT_EQ(clock->nowMicros(), 20000);
+    EXPECT_EQ(player().position(), (Point{10, 20}));
+}
+
+TEST_F(InputPlayerTest, DoubleClickStatesAndTiming) {
+    player().click(MouseButton::left, ClickKind::doubleClick, {10, 20}, kCmd | kShift);
+    EXPECT_EQ(events(), (Lines{"0 down left (10,20) 0x120000 #1", "20000 up left (10,20) 0x120000 #1",
+                               "80000 down left (10,20) 0x120000 #2", "100000 up left (10,20) 0x120000 #2"}));
+    EXPECT_EQ(clock->nowMicros(), 100000);
+}
+
+TEST_F(InputPlayerTest, DownAndUpPostOneEventEachWithoutSleeping) {
+    player().click(MouseButton::center, ClickKind::down, {1, 2}, ModifierSet::control());
+    player().click(MouseButton::center, ClickKind::up, {3, 4}, ModifierSet::function());
+    EXPECT_EQ(events(), (Lines{"0 down center (1,2) 0x40000 #1", "0 up center (3,4) 0x800000 #1"}));
+    EXPECT_EQ(player().position(), (Point{3, 4}));
+}
+
+TEST_F(InputPlayerTest, ClickThatCannotBePostedStillPacesAndMovesPosition) {
+    desktop->setPostingFails(true);
+    player().click(MouseButton::left, ClickKind::doubleClick, {7, 8}, kNone);
+    EXPECT_TRUE(events().empty());
+    EXPECT_EQ(clock->nowMicros(), 100000);
+    EXPECT_EQ(player().position(), (Point{7, 8}));
+}
+
+// ---- move ------------------------------------------------------------------------------------
+
+struct MoveCase {
+    int64_t durationMs;
+    size_t events;
+    int64_t intervalMicros;  // sleep after each event; 0 for the instant jump
+};
+
+class InputPlayerMoveTest : public InputPlayerTest, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(InputPlayerMoveTest, StepsAndIntervals) {
+    const MoveCase c = GetParam();
+    player().move({1500, 1000}, c.durationMs);
+    const auto posted = moves();
+    ASSERT_EQ(posted.size(), c.events);
+    ASSERT_EQ(events().size(), c.events);  // nothing but moves
+    for (size_t i = 0; i < posted.size(); ++i) EXPECT_EQ(posted[i].timeMicros, int64_t(i) * c.intervalMicros) << i;
+    EXPECT_EQ(clock->nowMicros(), int64_t(c.events) * c.intervalMicros);
+    EXPECT_EQ(posted.back().location, (Point{1500, 1000}));
+    EXPECT_EQ(player().position(), (Point{1500, 1000}));
+    // Linear in both axes from the start position (500, 400).
+    for (size_t i = 0; i < posted.size(); ++i) {
+        const double t = double(i + 1) / double(posted.size());
+        EXPECT_DOUBLE_EQ(posted[i].location.x, 500 + 1000 * t) << i;
+        EXPECT_DOUBLE_EQ(posted[i].location.y, 400 + 600 * t) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Durations, InputPlayerMoveTest,
+                         ::testing::Values(MoveCase{0, 1, 0}, MoveCase{-5, 1, 0},
+                                           MoveCase{1, 1, 1000}, MoveCase{15, 1, 15000},
+                                           MoveCase{16, 1, 16000}, MoveCase{31, 1, 31000},
+                                           MoveCase{32, 2, 16000}, MoveCase{100, 6, 16666},
+                                           MoveCase{1935, 120, 16125}, MoveCase{1936, 120, 16133},
+                                           MoveCase{10000, 120, 83333}),
+                         [](const auto& info) {
+                             const int64_t d = info.param.durationMs;
+                             return (d < 0 ? "minus" + std::to_string(-d) : std::to_string(d)) + "ms";
+                         });
+
+// The gap between the first two of the 120 steps of a move lasting `durationMs`.
+int64_t firstIntervalOfMove(int64_t durationMs) {
+    auto clock = std::make_shared<SimClock>();
+    auto desktop = SimDesktop::create(clock);
+    InputPlayer player(desktop, clock);
+    player.move({0, 0}, durationMs);
+    const auto posted = desktop->postedEvents();
+    EXPECT_EQ(posted.size(), 120u);
+    EXPECT_EQ(posted.back().location, (Point{0, 0}));
+    return posted.size() < 2 ? -1 : posted[1].timeMicros - posted[0].timeMicros;
+}
+
+TEST(InputPlayerLongMove, IntervalsStayInThe32BitMicrosecondRange) {
+    constexpr int64_t kCap = 0xFFFFFFFF;
+    EXPECT_EQ(firstIntervalOfMove(std::numeric_limits<int64_t>::max()), kCap);
+    EXPECT_EQ(firstIntervalOfMove(600'000'000'000), kCap);
+    // At the edge: 4 294 967 ms per step is kept exactly, a fraction more is capped.
+    EXPECT_EQ(firstIntervalOfMove(4'294'967 * 120), 4'294'967'000);
+    EXPECT_EQ(firstIntervalOfMove(4'294'967 * 120 + 119), kCap);
+}
+
+TEST_F(InputPlayerTest, InstantMoveThatFailsKeepsPosition) {
+    desktop->setPostingFails(true);
+    player().move({9, 9}, 0);
+    EXPECT_EQ(player().position(), (Point{500, 400}));
+    // An interpolated move that cannot post still takes its time.
+    player().move({9, 9}, 48);
+    EXPECT_EQ(clock->nowMicros(), 48000);
+    EXPECT_EQ(player().position(), (Point{500, 400}));
+}
+
+// ---- scroll ----------------------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, ScrollMovesThereFirstThenSettles) {
+    player().scroll(-3, {40, 50});
+    player().scroll(2, {40, 50});
+    EXPECT_EQ(events(), (Lines{"0 move (40,50)", "0 scroll -3 (40,50)", "15000 move (40,50)", "15000 scroll 2 (40,50)"}));
+    EXPECT_EQ(clock->nowMicros(), 30000);
+    EXPECT_EQ(player().position(), (Point{40, 50}));
+}
+
+TEST_F(InputPlayerTest, ScrollAmountIsClampedToOneWheelEvent) {
+    player().scroll(std::numeric_limits<int64_t>::max(), {1, 1});
+    player().scroll(int64_t(std::numeric_limits<int32_t>::min()) - 1, {1, 1});
+    player().scroll(std::numeric_limits<int32_t>::max(), {1, 1});
+    EXPECT_EQ(events(), (Lines{"0 move (1,1)", "0 scroll 2147483647 (1,1)", "15000 move (1,1)",
+                               "15000 scroll -2147483648 (1,1)", "30000 move (1,1)", "30000 scroll 2147483647 (1,1)"}));
+}
+
+TEST_F(InputPlayerTest, ScrollThatCannotBeCreatedDoesNotSleep) {
+    desktop->setPostingFails(true);
+    player().scroll(5, {1, 1});
+    EXPECT_EQ(clock->nowMicros(), 0);
+    EXPECT_EQ(player().position(), (Point{500, 400}));
+}
+
+// ---- key -------------------------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, CommandShiftSPress) {
+    player().key(1, KeyEventKind::press, kCmd | kShift);
+    EXPECT_EQ(events(), (Lines{"0 key down 56 0x20000", "8000 key down 55 0x120000", "16000 key down 1 0x120000",
+                               "28000 key up 1 0x120000", "28000 key up 55 0x20000", "36000 key up 56 0x0"}));
+    EXPECT_EQ(clock->nowMicros(), 44000);
+}
+
+TEST_F(InputPlayerTest, AllModifiersPressInOrderAndReleaseInReverse) {
+    player().key(122, KeyEventKind::press, ModifierSet{31});
+    EXPECT_EQ(events(), (Lines{"0 key down 59 0x40000", "8000 key down 58 0xc0000", "16000 key down 56 0xe0000",
+                               "24000 key down 55 0x1e0000", "32000 key down 63 0x9e0000", "40000 key down 122 0x9e0000",
+                               "52000 key up 122 0x9e0000", "52000 key up 63 0x1e0000", "60000 key up 55 0xe0000",
+                               "68000 key up 56 0xc0000", "76000 key up 58 0x40000", "84000 key up 59 0x0"}));
+}
+
+TEST_F(InputPlayerTest, PlainKeyPressCarriesExplicitZeroFlags) {
+    player().key(36, KeyEventKind::press, kNone);
+    EXPECT_EQ(events(), (Lines{"0 key down 36 0x0", "12000 key up 36 0x0"}));
+    EXPECT_EQ(clock->nowMicros(), 12000);
+}
+
+TEST_F(InputPlayerTest, KeyDownLeavesModifiersPressedAndKeyUpReleasesWithoutPressing) {
+    player().key(1, KeyEventKind::down, kCmd);
+    player().key(1, KeyEventKind::up, kCmd);
+    EXPECT_EQ(events(), (Lines{"0 key down 55 0x100000", "8000 key down 1 0x100000", "8000 key up 1 0x100000",
+                               "8000 key up 55 0x0"}));
+    EXPECT_EQ(clock->nowMicros(), 16000);
+}
+
+TEST_F(InputPlayerTest, ModifiersAreReleasedWhenTheKeyUpCannotBeCreated) {
+    auto picky = std::make_shared<PickyEventSink>(desktop);
+    picky->refuseKey = [](uint16_t code, Press p) { return code == 1 && p == Press::up; };
+    sink = picky;
+    player().key(1, KeyEventKind::press, kCmd);
+    EXPECT_EQ(events(), (Lines{"0 key down 55 0x100000", "8000 key down 1 0x100000", "20000 key up 55 0x0"}));
+    EXPECT_EQ(clock->nowMicros(), 28000);
+}
+
+// ---- typing ----------------------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, TypingCapitalAWrapsItInShift) {
+    player().typeText("A");
+    EXPECT_EQ(events(), (Lines{"0 key down 56 0x20000", "0 key down 0 0x20000", "8000 key up 0 0x20000",
+                               "8000 key up 56 0x0"}));
+    EXPECT_EQ(clock->nowMicros(), 16000);
+}
+
+TEST_F(InputPlayerTest, TypingMixedTextPacesEachCharacter) {
+    player().typeText("a1\n");
+    EXPECT_EQ(events(), (Lines{"0 key down 0 0x0", "8000 key up 0 0x0", "16000 key down 18 0x0", "24000 key up 18 0x0",
+                               "32000 key down 36 0x0", "40000 key up 36 0x0"}));
+    EXPECT_EQ(clock->nowMicros(), 48000);
+}
+
+// Characters outside the table, and clusters holding a typable letter plus marks, post
+// nothing and take no time; only the typable clusters around them are typed.
+struct TypeCase {
+    const char* name;
+    std::string text;
+    std::string typed;  // the characters expected to be typed, in order
+};
+
+class InputPlayerTypeTest : public InputPlayerTest, public ::testing::WithParamInterface<TypeCase> {};
+
+TEST_P(InputPlayerTypeTest, TypesOnlyWholeTableCharacters) {
+    player().typeText(GetParam().text);
+    // Type the expectation on a fresh desktop for comparison.
+    auto clock2 = std::make_shared<SimClock>();
+    auto desktop2 = SimDesktop::create(clock2);
+    InputPlayer reference(desktop2, clock2);
+    for (char c : GetParam().typed) reference.typeText(std::string(1, c));
+    Lines expected;
+    for (const PostedEvent& e : desktop2->postedEvents()) expected.push_back(line(e));
+    EXPECT_EQ(events(), expected);
+    EXPECT_EQ(clock->nowMicros(), int64_t(GetParam().typed.size()) * 16000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, InputPlayerTypeTest,
+    ::testing::Values(TypeCase{"AccentedLetter", "\u00E9", ""}, TypeCase{"CombiningAccent", "e\u0301", ""},
+                      TypeCase{"SeveralMarks", "xa\u0301\u0323\u20DDy", "xy"}, TypeCase{"CJK", "\u4E2D\u6587ok", "ok"},
+                      TypeCase{"CarriageReturnLineFeed", "a\r\nb", "ab"}, TypeCase{"LoneLineFeed", "a\nb", "a\nb"},
+                      TypeCase{"LoneCarriageReturn", "a\rb", "ab"}, TypeCase{"CrThenCrLf", "\r\r\n\n", "\n"},
+                      TypeCase{"VariationSelector", "#\uFE0F\u20E3!", "!"}, TypeCase{"VariationSupplement", "a\U000E0100b", "b"},
+                      TypeCase{"EmojiZwjSequence", "\U0001F468\u200D\U0001F469\u200D\U0001F467x", "x"},
+                      TypeCase{"AsciiAfterJoinerStartsAnew", "\U0001F468\u200Dx", "x"},
+                      TypeCase{"JoinerAfterLetter", "a\u200Db", "b"}, TypeCase{"SkinTone", "\U0001F44D\U0001F3FDz", "z"},
+                      TypeCase{"MarkAfterControlStaysApart", "\t\u0301", "\t"},
+                      TypeCase{"MarkAfterLineFeedStaysApart", "\n\u0301", "\n"},
+                      TypeCase{"LeadingMark", "\u0301a", "a"},
+                      TypeCase{"InvalidBytesSkipped", "a\xFF" "b\xC3", "ab"},
+                      TypeCase{"OverlongAndSurrogate", "\xC0\xAF" "c\xED\xA0\x80" "d", "cd"},
+                      TypeCase{"TruncatedSequenceThenAscii", "\xE4\xB8" "e", "e"},
+                      TypeCase{"InvalidByteBetweenLetterAndMark", "a\xFF\u0301", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- drag ------------------------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, DragSequence) {
+    player().drag({10, 10}, {42, 26}, 32);
+    EXPECT_EQ(events(), (Lines{"0 move (10,10)", "0 down left (10,10) 0x0 #1", "0 move (26,18)", "16000 move (42,26)",
+                               "32000 up left (42,26) 0x0 #1"}));
+    EXPECT_EQ(player().position(), (Point{42, 26}));
+}
+
+TEST_F(InputPlayerTest, InstantDrag) {
+    player().drag({10, 10}, {20, 20}, 0);
+    EXPECT_EQ(events(), (Lines{"0 move (10,10)", "0 down left (10,10) 0x0 #1", "0 move (20,20)", "0 up left (20,20) 0x0 #1"}));
+}
+
+// ---- releasing what is held ------------------------------------------------------------------
+
+TEST_F(InputPlayerTest, ReleaseHeldLetsGoInReverseOrderWithRemainingFlags) {
+    player().key(1, KeyEventKind::down, kCmd | kShift);
+    player().click(MouseButton::right, ClickKind::down, {5, 6}, kNone);
+    player().move({7, 8}, 0);
+    desktop->clearPostedEvents();
+    InputPlayer& p = player();
+    p.releaseHeld();
+    const auto posted = desktop->postedEvents();
+    Lines got;
+    for (PostedEvent e : posted) {
+        e.timeMicros -= posted.front().timeMicros;
+        got.push_back(line(e));
+    }
+    EXPECT_EQ(got, (Lines{"0 up right (7,8) 0x120000 #1", "8000 key up 1 0x120000", "16000 key up 55 0x20000",
+                          "24000 key up 56 0x0"}));
+    desktop->clearPostedEvents();
+    p.releaseHeld();
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(InputPlayerTest, NothingIsHeldAfterBalancedOperations) {
+    player().key(1, KeyEventKind::press, ModifierSet{31});
+    player().typeText("Hello, World!");
+    player().click(MouseButton::left, ClickKind::doubleClick, {1, 1}, kCmd);
+    player().drag({1, 1}, {2, 2}, 20);
+    player().key(4, KeyEventKind::down, kNone);
+    player().key(4, KeyEventKind::down, kNone);  // a repeat does not need two releases
+    player().key(4, KeyEventKind::up, kNone);
+    player().click(MouseButton::center, ClickKind::down, {1, 1}, kNone);
+    player().click(MouseButton::center, ClickKind::up, {1, 1}, kNone);
+    desktop->clearPostedEvents();
+    player().releaseHeld();
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(InputPlayerTest, RepeatedDownIsReleasedOnce) {
+    player().key(4, KeyEventKind::down, kNone);
+    player().key(4, KeyEventKind::down, kNone);
+    desktop->clearPostedEvents();
+    player().releaseHeld();
+    ASSERT_EQ(desktop->postedEvents().size(), 1u);
+    EXPECT_EQ(desktop->postedEvents()[0].keyCode, 4);
+    EXPECT_EQ(desktop->postedEvents()[0].press, Press::up);
+}
+
+TEST_F(InputPlayerTest, AKeyWhoseReleaseFailedIsStillReleasedAtTheEnd) {
+    auto picky = std::make_shared<PickyEventSink>(desktop);
+    bool refuse = true;
+    picky->refuseKey = [&refuse](uint16_t code, Press p) { return refuse && code == 0 && p == Press::up; };
+    sink = picky;
+    player().key(0, KeyEventKind::press, kNone);
+    refuse = false;
+    desktop->clearPostedEvents();
+    player().releaseHeld();
+    ASSERT_EQ(events().size(), 1u);
+    EXPECT_EQ(desktop->postedEvents()[0].keyCode, 0);
+    EXPECT_EQ(desktop->postedEvents()[0].press, Press::up);
+}
+
+TEST_F(InputPlayerTest, AKeyWhosePressFailedIsNotReleased) {
+    auto picky = std::make_shared<PickyEventSink>(desktop);
+    picky->refuseKey = [](uint16_t code, Press p) { return code == 55 && p == Press::down; };
+    picky->refuseButton = [](PointerButton, Press p) { return p == Press::down; };
+    sink = picky;
+    player().key(1, KeyEventKind::down, kCmd);
+    player().click(MouseButton::left, ClickKind::down, {1, 1}, kNone);
+    desktop->clearPostedEvents();
+    player().releaseHeld();
+    EXPECT_EQ(events(), (Lines{"8000 key up 1 0x0"}));
+}
+
+}  // namespace
+}  // namespace tapforge
