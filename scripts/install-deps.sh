@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang pkg-config make
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config make
   nlohmann-json3-dev liblua5.4-dev libspng-dev
   libx11-dev libxtst-dev libxi-dev libxrandr-dev libxext-dev
   libgtest-dev libgmock-dev libbenchmark-dev
