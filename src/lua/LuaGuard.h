@@ -1,0 +1,44 @@
+// The run-time guard every Lua run is under: a process-wide interrupt flag (the user pressed
+// stop) and a process-wide deadline (the Lua step's time limit), both read by the count hook
+// that the Lua states carry and by the host functions that block.
+//
+// The flag is written by the main thread (stop) and read on the playback worker, so both
+// values are relaxed atomics: the only promise is that a store becomes visible to the next
+// check, which is all the guard needs. At most one Lua run is in progress in the process.
+//
+// Times are milliseconds of the guard clock: the platform clock given to setLuaGuardClock
+// (the simulated desktop's virtual clock in tests and dry runs), or the steady system clock.
+// This header carries no Lua type, so the runner and the CLI can use it directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace tapforge::platform {
+class Clock;
+}
+
+extern "C" {
+
+// Milliseconds of the guard clock (monotonic, arbitrary start).
+int64_t tfg_now_ms(void);
+// 1 requests the running Lua code to stop; 0 clears the request.
+void tfg_request_interrupt(int32_t flag);
+int32_t tfg_interrupt_requested(void);
+// Absolute deadline in guard-clock milliseconds; a value below 1 means none. Any call also
+// forgets that the previous deadline fired (see tfg_hook).
+void tfg_set_deadline_ms(int64_t ms);
+int64_t tfg_deadline_ms(void);
+// Whether a deadline is set and the guard clock has reached it.
+bool tfg_deadline_reached(void);
+
+}  // extern "C"
+
+namespace tapforge {
+
+// Sets the clock behind tfg_now_ms; nullptr restores the steady system clock. The clock is
+// kept alive until it is replaced. Callable from any thread.
+void setLuaGuardClock(std::shared_ptr<platform::Clock> clock);
+std::shared_ptr<platform::Clock> luaGuardClock();
+
+}  // namespace tapforge
