@@ -84,8 +84,7 @@ const std::array<const char*, 128>& namesByCode() {
     return table;
 }
 
-// Lower-cased typed name → code: the aliases first, then every display name lower-cased.
-// Both are searched in that order, so an alias wins over an equal display name.
+// Typed alias → code. Lookups try it before the lower-cased display names, so an alias wins.
 const std::unordered_map<std::string, uint16_t>& aliasTable() {
     static const std::unordered_map<std::string, uint16_t> table = [] {
         std::unordered_map<std::string, uint16_t> t;
