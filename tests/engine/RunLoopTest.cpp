@@ -1,0 +1,275 @@
+// The run loop: passes, loop counts, disabled steps, pacing, pause and stop, observable state.
+#include <pthread.h>
+
+#include <algorithm>
+#include <map>
+
+#include "RunnerFixture.h"
+
+namespace tapforge::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class RunLoop : public RunnerFixture {};
+
+TEST_F(RunLoop, ThreePassesLogEachPassEndAndCountCycles) {
+    std::vector<int64_t> cycleValues;
+    runner->onChange = [&] {
+        if (cycleValues.empty() || cycleValues.back() != runner->cycleCount()) cycleValues.push_back(runner->cycleCount());
+    };
+    play(scriptOf({delayStep(100), delayStep(250)}, 3));
+    EXPECT_EQ(log, (Lines{"▶︎ 开始执行「测试」，共 2 个步骤，循环 3 次", "—— 第 1 轮结束，重新开始 ——",
+                          "—— 第 2 轮结束，重新开始 ——", "✔︎ 全部循环执行完毕"}));
+    EXPECT_EQ(runner->cycleCount(), 3);
+    EXPECT_EQ(cycleValues, (std::vector<int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(nowMs(), 3 * 350);
+    EXPECT_FALSE(runner->isRunning());
+    EXPECT_FALSE(runner->currentStepID().has_value());
+}
+
+TEST_F(RunLoop, LoopCountBelowOneRepeatsUntilStopped) {
+    for (int64_t loops : {int64_t{0}, int64_t{-2}}) {
+        SCOPED_TRACE(loops);
+        log.clear();
+        const int64_t start = nowMs();
+        stopAt(start + 1000);
+        play(scriptOf({delayStep(300)}, loops));
+        const std::string tail = loops == 0 ? "，无限循环" : "，循环 -2 次";
+        EXPECT_EQ(log, (Lines{"▶︎ 开始执行「测试」，共 1 个步骤" + tail, "—— 第 1 轮结束，重新开始 ——",
+                              "—— 第 2 轮结束，重新开始 ——", "—— 第 3 轮结束，重新开始 ——", "⏹ 已手动停止"}));
+        EXPECT_EQ(runner->cycleCount(), 3);
+        EXPECT_EQ(nowMs(), start + 1000) << "a stop during a wait ends it at once";
+    }
+}
+
+TEST_F(RunLoop, EmptyScriptLogsOnlyThatItIsEmpty) {
+    play(scriptOf({}));
+    EXPECT_EQ(log, (Lines{"脚本为空，没有可执行的步骤"}));
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(RunLoop, DisabledStepsAreSkippedSilently) {
+    Step disabledClick = clickStep(5, 5);
+    disabledClick.enabled = false;
+    Step disabledDelay = delayStep(5000);
+    disabledDelay.enabled = false;
+    Script script = scriptOf({disabledClick, disabledDelay, clickStep(7, 8)}, 1, 100);
+    std::vector<Uuid> current;
+    runner->onChange = [&] {
+        if (auto id = runner->currentStepID(); id && (current.empty() || current.back() != *id)) current.push_back(*id);
+    };
+    play(script);
+    EXPECT_EQ(events(), (Lines{"0ms button left down (7,8) flags 0x0 click 1", "20ms button left up (7,8) flags 0x0 click 1"}));
+    EXPECT_EQ(current, (std::vector<Uuid>{script.steps[2].id}));
+    EXPECT_EQ(nowMs(), 120);
+    EXPECT_EQ(log.size(), 2u);
+}
+
+// The interval follows mouse, key and text steps only.
+TEST_F(RunLoop, StepIntervalOnlyAfterInputSteps) {
+    Step comment(StepKind::comment);
+    Step jumpNext(StepKind::goTo);
+    Step pass = colorStep({colorPoint(10, 10, 255, 255, 255)});
+    Step scroll(StepKind::mouseScroll);
+    scroll.x = 1, scroll.y = 2, scroll.hasPoint = true, scroll.scrollAmount = 3;
+    Step move(StepKind::mouseMove);
+    move.x = 4, move.y = 4, move.hasPoint = true, move.moveDurationMs = 0;
+    Step typing(StepKind::typeText);
+    typing.text = "a";
+    Step lua(StepKind::lua);
+    Script script = scriptOf({clickStep(1, 1), delayStep(100), comment, jumpNext, pass, lua, keyStep(std::nullopt),
+                              keyStep(1), scroll, move, typing, clickStep(2, 2)},
+                             1, 500);
+    jumpNext.gotoStepID = script.steps[4].id;
+    script.steps[3] = jumpNext;
+    play(script);
+    EXPECT_EQ(events(), (Lines{
+                            "0ms button left down (1,1) flags 0x0 click 1",
+                            "20ms button left up (1,1) flags 0x0 click 1",
+                            // 500 interval, 100 delay, nothing after comment, goto, colour check, Lua
+                            // 500 after the key step without a key
+                            "1120ms key down 1 flags 0x0",
+                            "1132ms key up 1 flags 0x0",
+                            "1632ms move (1,2)",
+                            "1632ms scroll 3 (1,2)",
+                            "2147ms move (4,4)",
+                            "2647ms key down 0 flags 0x0",
+                            "2655ms key up 0 flags 0x0",
+                            "3163ms button left down (2,2) flags 0x0 click 1",
+                            "3183ms button left up (2,2) flags 0x0 click 1",
+                        }));
+    EXPECT_EQ(nowMs(), 3683);
+    EXPECT_NE(std::find(log.begin(), log.end(), "⚠️ 按键步骤未设置按键，已跳过"), log.end());
+}
+
+TEST_F(RunLoop, ClickKindsTimingAndPointerlessSteps) {
+    Step here(StepKind::mouseClick);   // no point: clicks where the player last posted
+    here.mouseButton = MouseButton::right;
+    play(scriptOf({clickStep(30, 40, ClickKind::doubleClick), here, clickStep(5, 6, ClickKind::down, MouseButton::center),
+                   clickStep(5, 6, ClickKind::up, MouseButton::center)}));
+    EXPECT_EQ(events(), (Lines{
+                            "0ms button left down (30,40) flags 0x0 click 1",
+                            "20ms button left up (30,40) flags 0x0 click 1",
+                            "80ms button left down (30,40) flags 0x0 click 2",
+                            "100ms button left up (30,40) flags 0x0 click 2",
+                            "100ms button right down (30,40) flags 0x0 click 1",
+                            "120ms button right up (30,40) flags 0x0 click 1",
+                            "120ms button center down (5,6) flags 0x0 click 1",
+                            "120ms button center up (5,6) flags 0x0 click 1",
+                        }));
+}
+
+TEST_F(RunLoop, InterpolatedMoveStartsFromTheLastPostedPoint) {
+    Step move(StepKind::mouseMove);
+    move.x = 100, move.y = 0, move.hasPoint = true, move.moveDurationMs = 64;
+    play(scriptOf({clickStep(0, 0), move}));
+    EXPECT_EQ(events(), (Lines{"0ms button left down (0,0) flags 0x0 click 1", "20ms button left up (0,0) flags 0x0 click 1",
+                               "20ms move (25,0)", "36ms move (50,0)", "52ms move (75,0)", "68ms move (100,0)"}));
+    EXPECT_EQ(nowMs(), 84);
+}
+
+TEST_F(RunLoop, PauseFreezesTheRemainingWait) {
+    sim->clock().atMs(3000, [this] { onMain([this] { runner->togglePause(); }); });
+    bool resumed = false;
+    int64_t pausedAtMs = -1;
+    runner->start(scriptOf({delayStep(10000), clickStep(1, 1)}), std::nullopt);
+    ASSERT_TRUE(loop.runUntil([&] { return runner->isPaused(); }, std::chrono::seconds(10)));
+    // Real time passes; a worker that ignored the pause would reach the click meanwhile.
+    loop.runUntil([] { return false; }, std::chrono::milliseconds(100));
+    pausedAtMs = nowMs();
+    EXPECT_TRUE(sim->postedEvents().empty());
+    runner->togglePause();
+    resumed = true;
+    ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(resumed);
+    EXPECT_EQ(pausedAtMs, 3000);
+    EXPECT_EQ(events(), (Lines{"10000ms button left down (1,1) flags 0x0 click 1", "10020ms button left up (1,1) flags 0x0 click 1"}));
+    EXPECT_EQ(log, (Lines{"▶︎ 开始执行「测试」，共 2 个步骤，循环 1 次", "已暂停", "继续执行", "✔︎ 全部循环执行完毕"}));
+    EXPECT_FALSE(runner->isPaused());
+}
+
+TEST_F(RunLoop, StopWhilePausedEndsTheRun) {
+    sim->clock().atMs(50, [this] { onMain([this] { runner->togglePause(); }); });
+    runner->start(scriptOf({delayStep(1000), clickStep(1, 1)}), std::nullopt);
+    ASSERT_TRUE(loop.runUntil([&] { return runner->isPaused(); }, std::chrono::seconds(10)));
+    runner->stop();
+    ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(log.back(), "⏹ 已手动停止");
+    EXPECT_FALSE(runner->isPaused());
+    EXPECT_TRUE(events().empty());
+    EXPECT_EQ(nowMs(), 50);
+}
+
+TEST_F(RunLoop, StopDuringAnInputActionLetsItCompleteThenEnds) {
+    // The stop arrives while the click holds the button: the click completes, nothing follows.
+    sim->clock().atMs(10, [this] { onMain([this] { runner->stop(); }); });
+    play(scriptOf({clickStep(1, 1), clickStep(2, 2)}));
+    EXPECT_EQ(log, (Lines{"▶︎ 开始执行「测试」，共 2 个步骤，循环 1 次", "⏹ 已手动停止"}));
+    EXPECT_EQ(events().size(), 2u) << "the click in progress completes";
+}
+
+TEST_F(RunLoop, StopDuringStepIntervalEndsBeforeTheNextStep) {
+    stopAt(200);
+    play(scriptOf({clickStep(1, 1), clickStep(2, 2)}, 1, 1000));
+    EXPECT_EQ(events().size(), 2u);
+    EXPECT_EQ(nowMs(), 200);
+    EXPECT_EQ(log.back(), "⏹ 已手动停止");
+}
+
+TEST_F(RunLoop, StartWhileRunningIsIgnoredAndPositionSurvivesRuns) {
+    runner->start(scriptOf({delayStep(50), clickStep(9, 9)}), std::nullopt);
+    runner->start(scriptOf({clickStep(1, 1)}), std::nullopt);
+    ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(10)));
+    Step here(StepKind::mouseClick);
+    play(scriptOf({here}));
+    EXPECT_EQ(events(), (Lines{"50ms button left down (9,9) flags 0x0 click 1", "70ms button left up (9,9) flags 0x0 click 1",
+                               "70ms button left down (9,9) flags 0x0 click 1", "90ms button left up (9,9) flags 0x0 click 1"}));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "✔︎ 全部循环执行完毕"), 2);
+}
+
+TEST_F(RunLoop, TogglePauseAndStopAreIgnoredWhenIdle) {
+    runner->togglePause();
+    runner->stop();
+    EXPECT_FALSE(runner->isPaused());
+    EXPECT_TRUE(log.empty());
+    play(scriptOf({clickStep(1, 1)}));
+    EXPECT_EQ(log.back(), "✔︎ 全部循环执行完毕") << "an idle stop must not leak into the next run";
+}
+
+// Whatever ends the run, no key or button the script pressed stays down.
+TEST_F(RunLoop, NothingStaysPressedAfterAnyEnd) {
+    Step stopBranch = colorStep({colorPoint(10, 10, 255, 255, 255)});
+    stopBranch.onSuccess = branchOf(BranchKind::stop);
+    struct Case {
+        const char* name;
+        std::vector<Step> tail;
+        int64_t stopAtMs;
+    };
+    const std::vector<Case> cases{
+        {"end of script", {}, -1},
+        {"branch stop", {stopBranch, clickStep(1, 1)}, -1},
+        {"user stop", {delayStep(10000)}, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim->clearPostedEvents();
+        std::vector<Step> steps{keyStep(1, KeyEventKind::down, ModifierSet::command() | ModifierSet::shift()),
+                                clickStep(3, 3, ClickKind::down, MouseButton::right)};
+        steps.insert(steps.end(), c.tail.begin(), c.tail.end());
+        if (c.stopAtMs >= 0) stopAt(nowMs() + c.stopAtMs);
+        play(scriptOf(steps));
+        std::map<std::string, int> held;
+        for (const PostedEvent& e : sim->postedEvents()) {
+            if (e.kind != PostedEvent::Kind::key && e.kind != PostedEvent::Kind::button) continue;
+            const std::string what = e.kind == PostedEvent::Kind::key ? "key " + std::to_string(e.keyCode)
+                                                                      : "button " + std::to_string(int(e.button));
+            held[what] += e.press == platform::Press::down ? 1 : -1;
+        }
+        for (const auto& [what, count] : held) EXPECT_EQ(count, 0) << what;
+        // Released in reverse order of pressing: the button first, then S, then ⌘ and ⇧.
+        const std::vector<std::string> all = events();
+        ASSERT_GE(all.size(), 4u);
+        EXPECT_NE(all[all.size() - 4].find("button right up (3,3)"), std::string::npos) << all[all.size() - 4];
+        EXPECT_NE(all[all.size() - 3].find("key up 1 "), std::string::npos) << all[all.size() - 3];
+    }
+}
+
+// A fake Lua host that lets a step look at the thread it runs on.
+struct ThreadProbe : LuaStepHost {
+    std::string name;
+    size_t stackBytes = 0;
+    void setUpRun(const LuaRunContext&) override {}
+    LuaStepResult runStep(const Step&) override {
+        char buffer[32] = {};
+        pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+        name = buffer;
+        pthread_attr_t attributes;
+        if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+            pthread_attr_getstacksize(&attributes, &stackBytes);
+            pthread_attr_destroy(&attributes);
+        }
+        return LuaStepResult::passed();
+    }
+    void tearDownRun() override {}
+    void setInterrupt(bool) override {}
+};
+
+TEST_F(RunLoop, WorkerThreadIsNamedAndHasAFourMebibyteStack) {
+    auto probe = std::make_shared<ThreadProbe>();
+    makeRunner(probe);
+    play(scriptOf({Step(StepKind::lua)}));
+    EXPECT_EQ(probe->name, "TapforgeRunner");
+    EXPECT_GE(probe->stackBytes, size_t{0x400000});
+    EXPECT_LT(probe->stackBytes, size_t{0x500000});
+}
+
+TEST_F(RunLoop, LogLinesPostedAfterTheRunnerIsGoneAreDropped) {
+    runner->start(scriptOf({clickStep(1, 1)}), std::nullopt);
+    runner.reset();   // stops and joins; its lines are still queued
+    loop.drain();
+    EXPECT_TRUE(log.empty());
+}
+
+}  // namespace
+}  // namespace tapforge::test
