@@ -1,0 +1,215 @@
+// tapforge-cli summary and format, run as the user runs them: output, exit status, messages.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "model/ScriptJson.h"
+
+namespace tapforge {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDemo = std::string(TAPFORGE_SOURCE_DIR) + "/examples/demo.json";
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        dir_ = fs::path(testing::TempDir()) / ("tapforge-cli-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    Outcome run(const std::vector<std::string>& args) {
+        std::string command = shellQuote(TAPFORGE_CLI_PATH);
+        for (const std::string& a : args) command += " " + shellQuote(a);
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        command += " >" + shellQuote(out) + " 2>" + shellQuote(err);
+        const int raw = std::system(command.c_str());
+        Outcome r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = readAll(out);
+        r.err = readAll(err);
+        return r;
+    }
+
+    std::string write(const std::string& name, const std::string& contents) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << contents;
+        return p;
+    }
+
+    static std::vector<std::string> lines(const std::string& text) {
+        std::vector<std::string> out;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    }
+
+    static std::vector<std::string> fields(const std::string& line) {
+        std::vector<std::string> out;
+        size_t start = 0;
+        for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+            out.push_back(line.substr(start, tab - start));
+        out.push_back(line.substr(start));
+        return out;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(CliTest, SummaryOfTheDemoListsEveryStep) {
+    const Outcome r = run({"summary", kDemo});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+    const ScriptDecodeResult demo = decodeScript(readAll(kDemo));
+    ASSERT_TRUE(demo) << demo.error;
+    const auto& steps = demo.script->steps;
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), steps.size());
+    bool sawBranch = false, sawDisabled = false;
+    for (size_t i = 0; i < out.size(); ++i) {
+        SCOPED_TRACE(out[i]);
+        const auto f = fields(out[i]);
+        ASSERT_EQ(f.size(), 5u);
+        EXPECT_EQ(f[0], std::to_string(i + 1));
+        EXPECT_EQ(f[1], steps[i].enabled ? "1" : "0");
+        EXPECT_EQ(f[2], steps[i].title());
+        EXPECT_EQ(f[3], steps[i].summary());
+        EXPECT_EQ(f[4], steps[i].branchSummary(steps).value_or(""));
+        sawBranch |= !f[4].empty();
+        sawDisabled |= f[1] == "0";
+    }
+    EXPECT_TRUE(sawBranch);
+    EXPECT_TRUE(sawDisabled);
+    EXPECT_EQ(out[1], "2\t1\t延迟\t延迟 800 ms\t");
+    EXPECT_EQ(out[7],
+              "8\t1\t图像判断\t图像判断 · 签到按钮 · 相似度 ≥ 85%\t"
+              "成功: 继续下一步 ／ 失败: 左键单击 (500, 300) → 跳转 → 第 2 步：延迟 800 ms");
+}
+
+TEST_F(CliTest, SummaryOfAnEmptyScriptPrintsNothing) {
+    const Outcome r = run({"summary", write("empty.json", "{}")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+struct BadFile {
+    const char* name;
+    std::string contents;   // empty: the file does not exist
+    const char* messagePart;
+};
+
+class CliRefusal : public CliTest, public testing::WithParamInterface<BadFile> {};
+
+TEST_P(CliRefusal, SummaryAndFormatReportOpenFailureWithStatus2) {
+    std::string path = (dir_ / "missing.json").string();
+    if (GetParam().contents == "<dir>") {
+        path = dir_;
+    } else if (!GetParam().contents.empty()) {
+        path = write("bad.json", GetParam().contents);
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"summary", path}, {"format", path}, {"format", path, "--compact"}}) {
+        SCOPED_TRACE(args[0]);
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("打开失败：", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(GetParam().messagePart), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.back(), '\n');
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliRefusal,
+    testing::Values(BadFile{"missing", "", "missing.json"}, BadFile{"directory", "<dir>", "目录"},
+                    BadFile{"syntax", "{\"steps\": [", "JSON"},
+                    BadFile{"badEnum", R"({"steps":[{"kind":"delay"},{"kind":"mouseClick","mouseButton":"middle"}]})",
+                            "第 2 步的 \"mouseButton\""},
+                    BadFile{"missingKind", R"({"steps":[{"note":"x"}]})", "\"kind\""}),
+    [](const testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, FileOverTheLimitIsRefusedWithoutReadingIt) {
+    const fs::path big = dir_ / "big.json";
+    std::ofstream(big) << "{}";
+    fs::resize_file(big, kMaxScriptDocumentBytes + 1);   // sparse: costs no disk
+    const Outcome r = run({"summary", big});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("64 MiB"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, FormatRewritesTheSameScriptAndIsStable) {
+    const ScriptDecodeResult demo = decodeScript(readAll(kDemo));
+    ASSERT_TRUE(demo);
+    const Outcome pretty = run({"format", kDemo});
+    ASSERT_EQ(pretty.status, 0) << pretty.err;
+    const ScriptDecodeResult fromPretty = decodeScript(pretty.out);
+    ASSERT_TRUE(fromPretty) << fromPretty.error;
+    EXPECT_EQ(*fromPretty.script, *demo.script);
+    EXPECT_GT(lines(pretty.out).size(), 100u);
+
+    const Outcome compact = run({"format", write("pretty.json", pretty.out), "--compact"});
+    ASSERT_EQ(compact.status, 0) << compact.err;
+    EXPECT_EQ(lines(compact.out).size(), 1u);
+    const ScriptDecodeResult fromCompact = decodeScript(compact.out);
+    ASSERT_TRUE(fromCompact) << fromCompact.error;
+    EXPECT_EQ(*fromCompact.script, *demo.script);
+
+    // Formatting the compact form again gives the same pretty bytes.
+    EXPECT_EQ(run({"format", write("compact.json", compact.out)}).out, pretty.out);
+    // The flag may come first.
+    EXPECT_EQ(run({"format", "--compact", kDemo}).out, compact.out);
+}
+
+TEST_F(CliTest, FormatFillsDefaultsOfAHandWrittenFile) {
+    const Outcome r = run({"format", write("hand.json", R"({"steps":[{"kind":"swipe","note":"旧"}],"extra":1})"), "--compact"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(R"("name":"未命名脚本")"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("kind":"comment")"), std::string::npos);
+    EXPECT_NE(r.out.find("旧（原「swipe」步骤已不再支持）"), std::string::npos);
+    EXPECT_EQ(r.out.find("extra"), std::string::npos);
+}
+
+TEST_F(CliTest, UsageErrorsExitWith2) {
+    EXPECT_EQ(run({"summary"}).status, 2);
+    EXPECT_EQ(run({"summary", kDemo, kDemo}).status, 2);
+    EXPECT_EQ(run({"format"}).status, 2);
+    EXPECT_EQ(run({"format", kDemo, "--pretty"}).status, 2);
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("summary FILE"), std::string::npos);
+    EXPECT_NE(help.out.find("format FILE [--compact]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tapforge
