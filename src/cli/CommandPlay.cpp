@@ -1,0 +1,265 @@
+// tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]:
+// plays a script on the X display, or as a dry run on a simulated desktop showing SCREEN.png,
+// printing the run log and optionally every posted event. SIGINT/SIGTERM stop the run the way
+// the stop button does.
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/ScriptFile.h"
+#include "engine/MainLoop.h"
+#include "engine/ScriptRunner.h"
+#include "platform/sim/SimDesktop.h"
+#include "vision/PngCodec.h"
+
+#ifdef TAPFORGE_HAVE_X11
+#include "platform/x11/X11Desktop.h"
+#endif
+
+namespace tapforge::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::EventFlags;
+using platform::Point;
+using platform::PointerButton;
+using platform::Press;
+
+constexpr const char* kUsage =
+    "usage: tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]";
+
+std::atomic<bool> gStopSignal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+extern "C" void onPlayStopSignal(int) { gStopSignal.store(true, std::memory_order_relaxed); }
+
+std::string numberText(double v) {
+    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(int64_t(v));
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.17g", std::isfinite(v) ? v : 0.0);
+    return buffer;
+}
+
+const char* buttonName(PointerButton b) {
+    switch (b) {
+        case PointerButton::left: return "left";
+        case PointerButton::right: return "right";
+        case PointerButton::center: return "center";
+    }
+    return "left";
+}
+
+// Passes every event on and writes each one that was posted as a JSON line, timed from the
+// start of the run on the clock in use. Called on the runner's worker thread.
+class RecordingSink final : public platform::EventSink {
+public:
+    RecordingSink(std::shared_ptr<platform::EventSink> inner, std::shared_ptr<platform::Clock> clock, std::ostream& out)
+        : inner_(std::move(inner)), clock_(std::move(clock)), out_(out) {}
+
+    void markStart() { startMicros_ = clock_->nowMicros(); }
+
+    bool postButton(PointerButton button, Press press, Point at, EventFlags flags, int64_t clickState) override {
+        if (!inner_->postButton(button, press, at, flags, clickState)) return false;
+        write(std::string(press == Press::down ? "mouseDown" : "mouseUp"), ",\"button\":\"" + std::string(buttonName(button)) +
+                  "\",\"x\":" + numberText(at.x) + ",\"y\":" + numberText(at.y) +
+                  ",\"clickState\":" + std::to_string(clickState) + ",\"flags\":" + std::to_string(flags));
+        return true;
+    }
+    bool postMove(Point at) override {
+        if (!inner_->postMove(at)) return false;
+        write("mouseMove", ",\"x\":" + numberText(at.x) + ",\"y\":" + numberText(at.y));
+        return true;
+    }
+    bool postScroll(int32_t lines, Point at) override {
+        if (!inner_->postScroll(lines, at)) return false;
+        write("scroll", ",\"x\":" + numberText(at.x) + ",\"y\":" + numberText(at.y) + ",\"lines\":" + std::to_string(lines));
+        return true;
+    }
+    bool postKey(uint16_t keyCode, Press press, EventFlags flags) override {
+        if (!inner_->postKey(keyCode, press, flags)) return false;
+        write(press == Press::down ? "keyDown" : "keyUp",
+              ",\"keyCode\":" + std::to_string(keyCode) + ",\"flags\":" + std::to_string(flags));
+        return true;
+    }
+    std::optional<Point> pointerLocation() override { return inner_->pointerLocation(); }
+
+private:
+    void write(const std::string& type, const std::string& fields) {
+        const int64_t ms = (clock_->nowMicros() - startMicros_) / 1000;
+        std::lock_guard lock(mutex_);
+        out_ << "{\"t\":" << ms << ",\"type\":\"" << type << "\"" << fields << "}\n";
+        out_.flush();
+    }
+
+    std::shared_ptr<platform::EventSink> inner_;
+    std::shared_ptr<platform::Clock> clock_;
+    std::ostream& out_;
+    std::mutex mutex_;
+    int64_t startMicros_ = 0;
+};
+
+struct PlayOptions {
+    std::string file;
+    std::optional<std::string> sim;
+    Point pointer;
+    std::optional<std::string> events;
+    std::optional<std::string> base;
+};
+
+bool parsePoint(const std::string& text, Point& out) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    try {
+        size_t used = 0;
+        const std::string xs = text.substr(0, comma), ys = text.substr(comma + 1);
+        out.x = std::stod(xs, &used);
+        if (used != xs.size()) return false;
+        out.y = std::stod(ys, &used);
+        if (used != ys.size()) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return std::isfinite(out.x) && std::isfinite(out.y);
+}
+
+std::optional<PlayOptions> parseArguments(const std::vector<std::string>& args) {
+    PlayOptions o;
+    bool havePointer = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+        if (a == "--sim" || a == "--events" || a == "--base" || a == "--pointer") {
+            auto v = value();
+            if (!v) {
+                std::cerr << a << " 需要一个值\n";
+                return std::nullopt;
+            }
+            if (a == "--sim") o.sim = *v;
+            else if (a == "--events") o.events = *v;
+            else if (a == "--base") o.base = *v;
+            else if (!parsePoint(*v, o.pointer)) {
+                std::cerr << "--pointer 需要 X,Y 形式的坐标：" << *v << "\n";
+                return std::nullopt;
+            } else {
+                havePointer = true;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::cerr << "未知选项：" << a << "\n";
+            return std::nullopt;
+        } else if (o.file.empty()) {
+            o.file = a;
+        } else {
+            std::cerr << "多余的参数：" << a << "\n";
+            return std::nullopt;
+        }
+    }
+    if (o.file.empty()) return std::nullopt;
+    if (havePointer && !o.sim) std::cerr << "--pointer 只在 --sim 下有效，已忽略\n";
+    return o;
+}
+
+int runPlay(const std::vector<std::string>& args) {
+    const std::optional<PlayOptions> options = parseArguments(args);
+    if (!options) {
+        std::cerr << kUsage << "\n";
+        return 2;
+    }
+    std::string error;
+    std::optional<Script> script = loadScriptFile(options->file, error);
+    if (!script) return reportOpenFailure(error);
+
+    MainLoop loop;
+    platform::Desktop desktop;
+    std::shared_ptr<platform::sim::SimDesktop> sim;
+    if (options->sim) {
+        std::string png;
+        if (!readFile(*options->sim, png, error)) {
+            std::cerr << "无法读取屏幕图片：" << error << "\n";
+            return 2;
+        }
+        auto image = vision::PngCodec::decode({reinterpret_cast<const uint8_t*>(png.data()), png.size()});
+        if (!image) {
+            std::cerr << "无法解码屏幕图片：" << *options->sim << "\n";
+            return 2;
+        }
+        sim = platform::sim::SimDesktop::createWithScreenshot(std::move(*image));
+        sim->setPointer(options->pointer);
+        desktop = sim->desktop();
+    } else {
+#ifdef TAPFORGE_HAVE_X11
+        auto x11 = platform::x11::openX11Desktop(loop.poster(), &error);
+        if (!x11) {
+            std::cerr << "无法打开 X 显示：" << error << "\n";
+            return 2;
+        }
+        desktop = std::move(*x11);
+#else
+        std::cerr << "此版本没有 X11 支持，请使用 --sim SCREEN.png\n";
+        return 2;
+#endif
+    }
+
+    std::ofstream eventsFile;
+    std::shared_ptr<RecordingSink> recorder;
+    if (options->events) {
+        eventsFile.open(*options->events, std::ios::binary | std::ios::trunc);
+        if (!eventsFile) {
+            std::cerr << "无法写入事件文件：" << *options->events << "\n";
+            return 2;
+        }
+        recorder = std::make_shared<RecordingSink>(desktop.events, desktop.clock, eventsFile);
+        desktop.events = recorder;
+    }
+
+    std::error_code ec;
+    fs::path base = options->base ? fs::path(*options->base) : fs::absolute(options->file, ec).parent_path();
+
+    ScriptRunner runner(ScriptRunnerServices{desktop, loop.poster(), nullptr, {}});
+    runner.onLog = [](const std::string& line) { std::cout << line << "\n" << std::flush; };
+
+    struct sigaction action {};
+    action.sa_handler = onPlayStopSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction oldInt {}, oldTerm {};
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+
+    if (recorder) recorder->markStart();
+    runner.start(*script, base);
+    bool stopSent = false;
+    loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::hours(24 * 365 * 100), [&] {
+        if (gStopSignal.load(std::memory_order_relaxed) && !stopSent) {
+            stopSent = true;
+            runner.stop();
+        }
+    });
+    loop.drain();
+
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    return script->steps.empty() ? 3 : 0;
+}
+
+const CommandRegistration registration{Command{
+    "play",
+    "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]",
+    "plays a script on the X display, or a dry run on a simulated screen (--sim); prints the run log",
+    runPlay,
+}};
+
+}  // namespace
+
+}  // namespace tapforge::cli
