@@ -25,6 +25,9 @@ public:
     // out our own overlay windows. Areas outside every display are black. `out` is reused:
     // its buffer is resized, not reallocated, when large enough. False when nothing was grabbed.
     virtual bool grab(const Rect& rect, RgbaImage& out) = 0;
+    // Our overlay windows are about to appear (true) or have gone (false). A backend that cannot
+    // leave windows out of a grab serves grabs from the frame taken just before they appeared.
+    virtual void setOverlaysShown(bool shown) { (void)shown; }
 };
 
 }  // namespace tapforge::platform
