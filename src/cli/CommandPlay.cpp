@@ -17,6 +17,7 @@
 
 #include "cli/Cli.h"
 #include "cli/ScriptFile.h"
+#include "engine/LuaMacroHost.h"
 #include "engine/MainLoop.h"
 #include "engine/ScriptRunner.h"
 #include "platform/sim/SimDesktop.h"
@@ -227,7 +228,7 @@ int runPlay(const std::vector<std::string>& args) {
     std::error_code ec;
     fs::path base = options->base ? fs::path(*options->base) : fs::absolute(options->file, ec).parent_path();
 
-    ScriptRunner runner(ScriptRunnerServices{desktop, loop.poster(), nullptr, {}});
+    ScriptRunner runner(ScriptRunnerServices{desktop, loop.poster(), std::make_shared<LuaMacroHost>(desktop), {}});
     runner.onLog = [](const std::string& line) { std::cout << line << "\n" << std::flush; };
 
     struct sigaction action {};
