@@ -26,7 +26,11 @@ int64_t deadlineMicros(int64_t nowMicros, int64_t timeoutMs) {
     return nowMicros + ms * 1000;
 }
 
-std::string pointText(double x, double y) { return "(" + formatFixed(x, 0) + ", " + formatFixed(y, 0) + ")"; }
+std::string pointText(double x, double y) {
+    std::string text = "(";
+    text.append(formatFixed(x, 0)).append(", ").append(formatFixed(y, 0)).append(")");
+    return text;
+}
 
 std::string clickWords(const BranchTarget& branch) {
     return std::string(label(branch.clickButton)) + (branch.clickCount < 2 ? "单击" : "双击");
