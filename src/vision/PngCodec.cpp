@@ -37,10 +37,32 @@ bool plausibleSize(const spng_ihdr& ihdr, size_t fileBytes) {
     return uint64_t(fileBytes) * 1100 + 4096 >= filtered;
 }
 
+uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+// Walks the chunk headers before the decoder sees the data: every chunk but the pixel data
+// must be within the size limit (the decoder would otherwise skip an oversized ancillary chunk
+// quietly), and the file must reach a complete IEND chunk (the decoder stops reading at the
+// end of the pixel data, so a file cut inside IEND would pass). CRCs are left to the decoder.
+bool chunkLayoutAcceptable(std::span<const uint8_t> data, size_t maxChunkBytes) {
+    static constexpr uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (data.size() < 8 || !std::equal(signature, signature + 8, data.begin())) return false;
+    size_t pos = 8;
+    while (data.size() - pos >= 12) {
+        const uint32_t length = be32(&data[pos]);
+        const uint8_t* type = &data[pos + 4];
+        if (length > data.size() - pos - 12) return false;
+        const bool idat = std::equal(type, type + 4, "IDAT");
+        if (!idat && length > maxChunkBytes) return false;
+        if (std::equal(type, type + 4, "IEND")) return true;
+        pos += 12 + size_t(length);
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<platform::RgbaImage> PngCodec::decode(std::span<const uint8_t> data, const PngLimits& limits) {
-    if (data.empty()) return std::nullopt;
+    if (!chunkLayoutAcceptable(data, limits.maxChunkBytes)) return std::nullopt;
     Context ctx(spng_ctx_new(0));
     if (!ctx) return std::nullopt;
     // A damaged chunk of any kind means damaged data; refuse rather than guess.

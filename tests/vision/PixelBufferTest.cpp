@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "VisionTestSupport.h"
+#include "vision/PixelBuffer.h"
+#include "vision/ScreenCapture.h"
+
+namespace tapforge::vision {
+namespace {
+
+PixelBuffer bufferOf(const platform::RgbaImage& img) { return *ScreenCapture::pixelBuffer(img); }
+
+TEST(PixelBuffer, AverageCountsOnlyPixelsInsideTheBuffer) {
+    platform::RgbaImage img = test::solid(4, 3, 0, 0, 0);
+    // Corner neighbourhood: (0,0)=10, (1,0)=20, (0,1)=30, (1,1)=41 -> mean 25 (101 / 4 truncated).
+    test::setPixel(img, 0, 0, 10, 100, 0);
+    test::setPixel(img, 1, 0, 20, 100, 1);
+    test::setPixel(img, 0, 1, 30, 100, 1);
+    test::setPixel(img, 1, 1, 41, 103, 1);
+    test::setPixel(img, 2, 2, 200, 201, 202);   // outside the corner's square
+    test::setPixel(img, 3, 0, 8, 9, 10);
+    const PixelBuffer b = bufferOf(img);
+    EXPECT_EQ(b.averageRGB(0, 0, 1), (Rgb{25, 100, 0}));   // 3 / 4 truncates to 0
+    EXPECT_EQ(b.averageRGB(2, 2, 0), (Rgb{200, 201, 202}));
+    EXPECT_EQ(b.averageRGB(3, 2, 1), (Rgb{50, 50, 50}));   // (2,1),(3,1),(2,2),(3,2): 200/4, 201/4, 202/4
+    EXPECT_EQ(b.averageRGB(-5, -5, 1), (Rgb{}));
+    EXPECT_EQ(b.averageRGB(4, 0, 1), (Rgb{4, 4, 5}));      // one past the edge: (3,0) and (3,1) only
+}
+
+TEST(PixelBuffer, AverageIgnoresAlphaAndHandlesExtremeArguments) {
+    platform::RgbaImage img = test::solid(3, 3, 90, 60, 30, 7);
+    const PixelBuffer b = bufferOf(img);
+    EXPECT_EQ(b.averageRGB(1, 1, 1), (Rgb{90, 60, 30}));
+    EXPECT_EQ(b.averageRGB(1, 1, 1000), (Rgb{90, 60, 30}));
+    EXPECT_EQ(b.averageRGB(INT32_MAX, INT32_MAX, 1), (Rgb{}));
+    EXPECT_EQ(b.averageRGB(1, 1, -1), (Rgb{}));
+}
+
+TEST(PixelBuffer, GrayOfPrimaries) {
+    platform::RgbaImage img = test::solid(2, 1, 255, 255, 255);
+    test::setPixel(img, 1, 0, 255, 0, 0);
+    const auto g = bufferOf(img).grayFloats();
+    ASSERT_EQ(g.size(), 2u);
+    EXPECT_NEAR(g[0], 255.0f, 1e-3);
+    EXPECT_FLOAT_EQ(g[1], 0.299f * 255.0f);
+}
+
+// The vector path must give the scalar formula's values bit for bit, for every length (the
+// blocks of 16 and the remainder) and every byte value.
+TEST(PixelBuffer, VectorGrayEqualsScalarFormulaExactly) {
+    for (int n : {0, 1, 15, 16, 17, 31, 32, 33, 100, 257, 1000}) {
+        SCOPED_TRACE(n);
+        platform::RgbaImage img = test::noise(std::max(n, 1), 1, uint32_t(n) + 7);
+        std::vector<float> out(size_t(std::max(n, 1)), -1.0f);
+        grayFloats(img.pixels.data(), size_t(n), out.data());
+        for (int i = 0; i < n; ++i) {
+            const uint8_t* p = img.pixels.data() + size_t(i) * 4;
+            const float want = grayScalar(p[0], p[1], p[2]);
+            ASSERT_EQ(std::memcmp(&out[size_t(i)], &want, sizeof want), 0) << "pixel " << i;
+        }
+        if (n == 0) {
+            EXPECT_EQ(out[0], -1.0f);
+        }
+    }
+    // All 2^24 colours would be slow; every value on each channel with the others varied.
+    platform::RgbaImage all = test::solid(256 * 3, 1, 0, 0, 0);
+    for (int v = 0; v < 256; ++v) {
+        test::setPixel(all, v, 0, uint8_t(v), uint8_t(255 - v), uint8_t(v * 7));
+        test::setPixel(all, 256 + v, 0, uint8_t(v * 3), uint8_t(v), uint8_t(v / 2));
+        test::setPixel(all, 512 + v, 0, uint8_t(v / 3), uint8_t(v * 5), uint8_t(v));
+    }
+    const auto g = bufferOf(all).grayFloats();
+    for (int i = 0; i < all.width; ++i) {
+        const uint8_t* p = all.pixel(i, 0);
+        ASSERT_EQ(g[size_t(i)], grayScalar(p[0], p[1], p[2])) << i;
+    }
+}
+
+TEST(PixelBuffer, ConversionRefusesEmptyOrInconsistentImages) {
+    platform::RgbaImage empty;
+    EXPECT_FALSE(ScreenCapture::pixelBuffer(empty));
+    platform::RgbaImage shortPixels = test::solid(4, 4, 1, 2, 3);
+    shortPixels.pixels.resize(10);
+    EXPECT_FALSE(ScreenCapture::pixelBuffer(shortPixels));
+    const auto b = ScreenCapture::pixelBuffer(test::solid(3, 2, 1, 2, 3));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->width, 3);
+    EXPECT_EQ(b->height, 2);
+    EXPECT_EQ(b->bytes.size(), 24u);
+}
+
+}  // namespace
+}  // namespace tapforge::vision
