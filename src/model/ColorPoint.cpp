@@ -13,7 +13,13 @@ std::string ColorPoint::display() const {
     const auto channel = [](int64_t v) { return static_cast<unsigned>(std::clamp<int64_t>(v, 0, 255)); };
     char hex[16];
     std::snprintf(hex, sizeof hex, "#%02X%02X%02X", channel(red), channel(green), channel(blue));
-    return "(" + detail::truncatedInteger(x) + ", " + detail::truncatedInteger(y) + ") " + hex;
+    std::string out = "(";
+    out += detail::truncatedInteger(x);
+    out += ", ";
+    out += detail::truncatedInteger(y);
+    out += ") ";
+    out += hex;
+    return out;
 }
 
 }  // namespace tapforge

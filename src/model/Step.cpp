@@ -12,7 +12,12 @@ namespace {
 
 std::string positionText(const Step& s) {
     if (!s.hasPoint) return "(当前位置)";
-    return "(" + detail::truncatedInteger(s.x) + ", " + detail::truncatedInteger(s.y) + ")";
+    std::string out = "(";
+    out += detail::truncatedInteger(s.x);
+    out += ", ";
+    out += detail::truncatedInteger(s.y);
+    out += ')';
+    return out;
 }
 
 // The last component of a path, ignoring trailing slashes ("/a/b/" gives "b", "/" stays "/").

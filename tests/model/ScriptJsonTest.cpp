@@ -118,6 +118,22 @@ TEST(ScriptDecode, UnknownKeysAreIgnoredAtEveryLevel) {
     EXPECT_EQ(s.templates.at(0).pixelScale, 2);
 }
 
+TEST(ScriptDecode, KeysInAnyOrderAndTheLastDuplicateWins) {
+    const Script s = decodeOk(R"({"templates":[],"steps":[{"luaFile":"a.lua","onFailure":{"afterAction":"stop","kind":"click"},
+        "kind":"swipe","template":{"pngBase64":"","pixelScale":1,"originY":0,"originX":0,"heightPoints":1,"widthPoints":1,
+        "name":"t"},"kind":"lua","template":null,"delayMs":1,"delayMs":null}],"name":"n"})");
+    ASSERT_EQ(s.steps.size(), 1u);
+    const Step& step = s.steps[0];
+    EXPECT_EQ(step.kind, StepKind::lua);
+    EXPECT_EQ(step.note, "");
+    EXPECT_EQ(step.luaFile, "a.lua");
+    EXPECT_EQ(step.onFailure.kind, BranchKind::click);
+    EXPECT_EQ(step.onFailure.afterAction, AfterAction::stop);
+    EXPECT_FALSE(step.imageTemplate);
+    EXPECT_EQ(step.delayMs, 500);
+    EXPECT_EQ(s.name, "n");
+}
+
 TEST(ScriptDecode, AcceptsByteOrderMarkAndSurroundingWhitespace) {
     EXPECT_EQ(decodeOk("\xEF\xBB\xBF  {\"name\":\"x\"}\n\n").name, "x");
 }
