@@ -1,0 +1,462 @@
+// Recording on a real X server: another client injects input with XTest, the recorder (in this
+// process, and as `tapforge-cli record`) turns it into steps, and `tapforge-cli play` of the
+// recorded file reproduces the same clicks at the same places in a helper window.
+// gtest first: Xlib's macros (None, Bool, Status) clash with its templates.
+#include <gmock/gmock.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "X11TestSupport.h"
+#include "input/InputRecorder.h"
+#include "model/ScriptJson.h"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using namespace tapforge;
+using namespace tapforge::testing;
+using ::testing::ElementsAre;
+
+namespace {
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Input from a client of its own, one device event per call, so the test controls the pauses.
+class Injector {
+public:
+    Injector(Display* display, int originX) : d_(display), originX_(originX) {}
+    void moveTo(int x, int y) {
+        XTestFakeMotionEvent(d_, -1, x + originX_, y, CurrentTime);
+        XSync(d_, False);
+    }
+    void button(unsigned number, bool press) {
+        XTestFakeButtonEvent(d_, number, press ? True : False, CurrentTime);
+        XSync(d_, False);
+    }
+    void click(unsigned number = 1) {
+        button(number, true);
+        button(number, false);
+    }
+    void key(KeySym sym, bool press) {
+        XTestFakeKeyEvent(d_, XKeysymToKeycode(d_, sym), press ? True : False, CurrentTime);
+        XSync(d_, False);
+    }
+    void tap(KeySym sym) {
+        key(sym, true);
+        key(sym, false);
+    }
+
+private:
+    Display* d_;
+    int originX_;
+};
+
+// A window covering the whole root that logs every button press and release with its place.
+class ClickLog {
+public:
+    struct Entry {
+        bool press;
+        unsigned button;
+        int x, y;   // root coordinates
+        friend bool operator==(const Entry&, const Entry&) = default;
+    };
+
+    explicit ClickLog(const std::string& display) {
+        d_ = XOpenDisplay(display.c_str());
+        if (!d_) return;
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+        window_ = XCreateWindow(d_, DefaultRootWindow(d_), 0, 0, kRootWidth, kRootHeight, 0, CopyFromParent,
+                                InputOutput, CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
+        XMapRaised(d_, window_);
+        XSync(d_, False);
+        for (int i = 0; i < 100; ++i) {
+            XEvent e;
+            if (XCheckTypedWindowEvent(d_, window_, MapNotify, &e)) break;
+            sleepMs(10);
+        }
+    }
+    ~ClickLog() {
+        if (d_) XCloseDisplay(d_);
+    }
+    bool ok() const { return d_ != nullptr; }
+
+    // Everything received so far (after letting the server deliver for `settle`).
+    std::vector<Entry> take(std::chrono::milliseconds settle = 200ms) {
+        const auto deadline = std::chrono::steady_clock::now() + settle;
+        do {
+            XSync(d_, False);
+            while (XPending(d_) > 0) {
+                XEvent e;
+                XNextEvent(d_, &e);
+                if (e.type == ButtonPress || e.type == ButtonRelease)
+                    entries_.push_back({e.type == ButtonPress, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
+            }
+            sleepMs(10);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return std::exchange(entries_, {});
+    }
+
+private:
+    Display* d_ = nullptr;
+    Window window_ = 0;
+    std::vector<Entry> entries_;
+};
+
+std::string describe(const Step& s) {
+    auto pt = [&] { return "@" + std::to_string(std::lround(s.x)) + "," + std::to_string(std::lround(s.y)); };
+    switch (s.kind) {
+        case StepKind::delay: return "delay";
+        case StepKind::mouseClick:
+            return std::string(rawValue(s.clickKind)) + " " + std::string(rawValue(s.mouseButton)) + pt() +
+                   (s.modifiers.empty() ? "" : " mod" + std::to_string(s.modifiers.rawValue));
+        case StepKind::mouseMove: return "move" + pt();
+        case StepKind::mouseScroll: return "scroll " + std::to_string(s.scrollAmount) + pt();
+        case StepKind::keyPress:
+            return "key " + std::to_string(s.keyCode.value_or(9999)) +
+                   (s.modifiers.empty() ? "" : " mod" + std::to_string(s.modifiers.rawValue));
+        default: return std::string(rawValue(s.kind));
+    }
+}
+
+// The steps without their delays, and the delays alone, in order.
+std::vector<std::string> actions(const std::vector<Step>& steps) {
+    std::vector<std::string> out;
+    for (const Step& s : steps)
+        if (s.kind != StepKind::delay) out.push_back(describe(s));
+    return out;
+}
+
+class X11Record : public X11Test {
+protected:
+    void SetUp() override {
+        X11Test::SetUp();
+        if (HasFatalFailure()) return;
+        other = std::make_unique<OtherClient>(server->display());
+        ASSERT_NE(other->display(), nullptr);
+        inject = std::make_unique<Injector>(other->display(), originX());
+        recorder = std::make_unique<InputRecorder>(desktop->tap);
+        recorder->onAppend = [this](const Step& s) { steps.push_back(s); };
+        recorder->onRemoveLast = [this] {
+            if (!steps.empty()) steps.pop_back();
+        };
+    }
+    void TearDown() override {
+        recorder.reset();
+        inject.reset();
+        other.reset();   // before the server goes: Xlib ends the process on a lost connection
+        X11Test::TearDown();
+    }
+    void startRecording() {
+        recorder->start();
+        // Let the server switch the record context on before anything is injected.
+        mainQueue->runFor(300ms);
+    }
+    // Delivers what the tap queued, until `count` steps exist or a few seconds pass.
+    void collect(size_t count) {
+        mainQueue->runUntil([&] { return steps.size() >= count; }, 5s);
+        mainQueue->runFor(200ms);
+    }
+
+    std::unique_ptr<OtherClient> other;
+    std::unique_ptr<Injector> inject;
+    std::unique_ptr<InputRecorder> recorder;
+    std::vector<Step> steps;
+};
+
+TEST_F(X11Record, InjectedClicksDoubleClicksDragsScrollsAndKeysBecomeSteps) {
+    inject->moveTo(100, 100);
+    startRecording();
+    inject->click();
+    sleepMs(300);
+    inject->moveTo(200, 150);
+    inject->click();
+    sleepMs(90);
+    inject->click();   // second press within 500 ms and 6 points: a double click
+    sleepMs(300);
+    inject->moveTo(300, 300);
+    inject->button(1, true);
+    inject->moveTo(302, 300);   // too close and too soon: no sample
+    sleepMs(100);
+    inject->moveTo(340, 300);
+    sleepMs(100);
+    inject->moveTo(400, 320);
+    inject->button(1, false);
+    sleepMs(100);
+    inject->moveTo(50, 60);
+    inject->click(4);   // wheel up one line
+    inject->click(5);
+    sleepMs(100);
+    inject->key(XK_Shift_L, true);
+    inject->tap(XK_a);
+    inject->key(XK_Shift_L, false);
+    inject->moveTo(600, 600);
+    inject->click(3);
+    collect(16);
+    recorder->stop();
+
+    EXPECT_THAT(actions(steps), ElementsAre("click left@100,100", "doubleClick left@200,150", "down left@300,300",
+                                            "move@300,300", "move@340,300", "move@400,320", "up left@400,320",
+                                            "scroll 1@50,60", "scroll -1@50,60", "key 0 mod2", "click right@600,600"));
+    // The pauses, as the server stamped them: 300 ms before the double click's first press,
+    // 90 ms between its presses, 100 ms of the drag before its first kept sample.
+    ASSERT_GE(steps.size(), 4u);
+    EXPECT_EQ(describe(steps[0]), "click left@100,100");
+    ASSERT_EQ(steps[1].kind, StepKind::delay);
+    EXPECT_GE(steps[1].delayMs, 290);
+    EXPECT_LT(steps[1].delayMs, 600);
+    ASSERT_EQ(steps[2].kind, StepKind::delay);
+    EXPECT_GE(steps[2].delayMs, 85);
+    EXPECT_LT(steps[2].delayMs, 400);
+    EXPECT_EQ(steps[3].clickKind, ClickKind::doubleClick);
+    for (const Step& s : steps) {
+        EXPECT_TRUE(s.enabled);
+        if (s.kind == StepKind::delay) {
+            EXPECT_GE(s.delayMs, recorder->autoDelayThresholdMs);
+        }
+        if (s.kind == StepKind::mouseMove) {
+            EXPECT_EQ(s.moveDurationMs, 0);
+        }
+    }
+}
+
+TEST_F(X11Record, PointerTracesOnlyWhenAskedAndSampledEvery120Ms) {
+    recorder->recordMouseMove = true;
+    inject->moveTo(10, 10);
+    startRecording();
+    for (int i = 1; i <= 4; ++i) {
+        inject->moveTo(10 + 20 * i, 10);
+        inject->moveTo(11 + 20 * i, 10);   // 1 point on at once: dropped
+        sleepMs(150);
+    }
+    collect(4);
+    recorder->stop();
+    EXPECT_THAT(actions(steps), ElementsAre("move@30,10", "move@50,10", "move@70,10", "move@90,10"));
+}
+
+TEST_F(X11Record, ButtonHeldWhenRecordingStopsEndsWithADown) {
+    inject->moveTo(70, 80);
+    startRecording();
+    inject->button(3, true);
+    collect(0);
+    recorder->stop();
+    inject->button(3, false);
+    EXPECT_THAT(actions(steps), ElementsAre("down right@70,80"));
+}
+
+// --- tapforge-cli record / play as separate processes ---
+
+std::filesystem::path cliPath() {
+    // The tests live in <build>/tests, the tool in <build>/bin.
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "tapforge-cli";
+}
+
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const std::string& display) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        // stderr too: a sanitizer report then shows in the failure message.
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::string_view(*e).rfind("DISPLAY=", 0) != 0) env.emplace_back(*e);
+        env.push_back("DISPLAY=" + display);
+        std::vector<char*> argv, envp;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        out_ = out[0];
+        fcntl(out_, F_SETFL, O_NONBLOCK);
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+    bool started() const { return pid_ > 0; }
+    // Reads stdout until it holds `text` or `timeout` passes.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (output_.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) readSome(50);
+        return output_.find(text) != std::string::npos;
+    }
+    // Waits for the exit status; -1 on timeout (the child is then killed).
+    int wait(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            readSome(20);
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                while (readSome(0)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    const std::string& output() const { return output_; }
+
+private:
+    bool readSome(int waitMs) {
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, waitMs) <= 0) return false;
+        char buffer[4096];
+        const ssize_t n = read(out_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        output_.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string output_;
+};
+
+class X11RecordCli : public X11Record {
+protected:
+    void SetUp() override {
+        X11Record::SetUp();
+        if (HasFatalFailure()) return;
+        if (!std::filesystem::exists(cliPath())) GTEST_SKIP() << "tapforge-cli not built at " << cliPath();
+        folder = std::filesystem::temp_directory_path() / ("tapforge-record-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+        X11Record::TearDown();
+    }
+    std::unique_ptr<Child> startRecorder(const std::vector<std::string>& extra) {
+        std::vector<std::string> args{cliPath().string(), "record", (folder / "take.json").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto child = std::make_unique<Child>(args, server->display());
+        EXPECT_TRUE(child->started());
+        EXPECT_TRUE(child->waitForOutput("⏺ 开始录制", 10s)) << child->output();
+        sleepMs(300);   // the record context is switched on asynchronously
+        return child;
+    }
+    Script recorded() {
+        std::ifstream in(folder / "take.json");
+        std::stringstream text;
+        text << in.rdbuf();
+        const ScriptDecodeResult decoded = decodeScript(text.str());
+        EXPECT_TRUE(decoded) << decoded.error;
+        return decoded.script.value_or(Script{});
+    }
+    static std::string lastLine(const std::string& out) {
+        std::string trimmed = out;
+        while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
+        return trimmed.substr(trimmed.rfind('\n') == std::string::npos ? 0 : trimmed.rfind('\n') + 1);
+    }
+
+    std::filesystem::path folder;
+};
+
+TEST_F(X11RecordCli, StopKeyEndsTheRecordingAndLeavesNoTraceInTheFile) {
+    auto child = startRecorder({"--stop-key", "ctrl+shift+r"});
+    inject->tap(XK_b);
+    sleepMs(100);
+    inject->key(XK_Control_L, true);
+    inject->key(XK_Shift_L, true);
+    inject->tap(XK_r);
+    inject->key(XK_Shift_L, false);
+    inject->key(XK_Control_L, false);
+    ASSERT_EQ(child->wait(10s), 0) << child->output();
+    const Script script = recorded();
+    EXPECT_EQ(script.name, "take");
+    EXPECT_THAT(actions(script.steps), ElementsAre("key 11"));
+    EXPECT_EQ(script.steps.size(), 1u) << "the pause before the stop key is dropped too";
+    EXPECT_EQ(lastLine(child->output()), "⏹ 结束录制，共 1 个步骤");
+}
+
+TEST_F(X11RecordCli, InterruptEndsTheRecordingAndWritesWhatWasRecorded) {
+    auto child = startRecorder({"--mouse-moves"});
+    EXPECT_TRUE(child->output().find("⏺ 开始录制（含鼠标轨迹）") != std::string::npos);
+    inject->moveTo(400, 10);
+    inject->click();
+    inject->tap(XK_F9 + 1);   // F10 is not the stop key
+    sleepMs(300);
+    child->signal(SIGINT);
+    ASSERT_EQ(child->wait(10s), 0) << child->output();
+    const Script script = recorded();
+    EXPECT_THAT(actions(script.steps), ElementsAre("move@400,10", "click left@400,10", "key 109"));
+    EXPECT_EQ(lastLine(child->output()), "⏹ 结束录制，共 " + std::to_string(script.steps.size()) + " 个步骤");
+}
+
+TEST_F(X11RecordCli, RecordedFilePlaysBackTheSameClicksAtTheSamePlaces) {
+    ClickLog window(server->display());
+    ASSERT_TRUE(window.ok());
+    auto child = startRecorder({});
+    inject->moveTo(120, 130);
+    inject->click();
+    sleepMs(200);
+    inject->moveTo(500, 400);
+    inject->click();
+    sleepMs(80);
+    inject->click();
+    sleepMs(200);
+    inject->moveTo(800, 200);
+    inject->click(3);
+    sleepMs(150);
+    inject->moveTo(300, 700);
+    inject->button(1, true);
+    sleepMs(80);
+    inject->moveTo(360, 720);
+    sleepMs(80);
+    inject->moveTo(420, 760);
+    inject->button(1, false);
+    sleepMs(100);
+    inject->moveTo(1000, 900);
+    inject->click(2);
+    inject->click(5);
+    sleepMs(150);
+    inject->tap(XK_F9);
+    ASSERT_EQ(child->wait(10s), 0) << child->output();
+    const std::vector<ClickLog::Entry> live = window.take();
+    ASSERT_EQ(live.size(), 14u) << "the injected presses and releases reached the window";
+
+    const Script script = recorded();
+    EXPECT_THAT(actions(script.steps),
+                ElementsAre("click left@120,130", "doubleClick left@500,400", "click right@800,200",
+                            "down left@300,700", "move@300,700", "move@360,720", "move@420,760", "up left@420,760",
+                            "click center@1000,900", "scroll -1@1000,900"));
+
+    // Away from the last place, so that playback has to put every click where it was.
+    inject->moveTo(5, 5);
+    Child play({cliPath().string(), "play", (folder / "take.json").string()}, server->display());
+    ASSERT_TRUE(play.started());
+    ASSERT_EQ(play.wait(30s), 0) << play.output();
+    const std::vector<ClickLog::Entry> replayed = window.take();
+    EXPECT_EQ(replayed, live);
+}
+
+}  // namespace
