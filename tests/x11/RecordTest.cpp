@@ -381,6 +381,30 @@ protected:
     std::filesystem::path folder;
 };
 
+TEST_F(X11RecordCli, BadArgumentsAndUnwritableFoldersAreRefusedBeforeRecording) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::string out = (folder / "x.json").string();
+    for (const Case& c : {Case{{}, "usage:"}, Case{{out, "--stop-key"}, "usage:"},
+                          Case{{out, "--stop-key", "ctrl+alt"}, "无法识别的停止热键：ctrl+alt"},
+                          Case{{out, "--stop-key", "ctrl+nokey"}, "无法识别的停止热键：ctrl+nokey"},
+                          Case{{out, "--frames"}, "usage:"},
+                          Case{{(folder / "missing" / "x.json").string()}, "无法写入："},
+                          Case{{folder.string()}, "是一个目录"}}) {
+        std::vector<std::string> args{cliPath().string(), "record"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(::testing::PrintToString(args));
+        Child child(args, server->display());
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.wait(10s), 2) << child.output();
+        EXPECT_NE(child.output().find(c.message), std::string::npos) << child.output();
+        EXPECT_EQ(child.output().find("开始录制"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "x.json"));
+}
+
 TEST_F(X11RecordCli, StopKeyEndsTheRecordingAndLeavesNoTraceInTheFile) {
     auto child = startRecorder({"--stop-key", "ctrl+shift+r"});
     inject->tap(XK_b);
