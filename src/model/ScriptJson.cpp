@@ -54,6 +54,10 @@ public:
             throw CodingError{place.keyText(key) + " 的数值不是有限数（" + detail::truncatedInteger(v) +
                               "），无法写入文件"};
         separate();
+        if (v == 0 && std::signbit(v)) {
+            out_ += "-0.0";   // "-0" would read back as the integer 0
+            return;
+        }
         char buffer[32];
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);   // shortest exact form
         out_.append(buffer, result.ptr);

@@ -381,6 +381,12 @@ TEST(ScriptEncode, DoublesTakeTheirShortestExactForm) {
     EXPECT_NE(json.find(R"("x":512.5,)"), std::string::npos);
     EXPECT_NE(json.find(R"("y":0.30000000000000004,)"), std::string::npos);
     EXPECT_EQ(decodeOk(json).steps[0].y, 0.1 + 0.2);
+    // Negative zero keeps its sign, so writing what was read gives the same bytes.
+    step.x = -0.0;
+    const std::string negativeZero = encodeOk(s, JsonStyle::compact);
+    EXPECT_NE(negativeZero.find(R"("x":-0.0,)"), std::string::npos) << negativeZero;
+    EXPECT_TRUE(std::signbit(decodeOk(negativeZero).steps[0].x));
+    EXPECT_EQ(encodeOk(decodeOk(negativeZero), JsonStyle::compact), negativeZero);
 }
 
 TEST(ScriptEncode, NonFiniteNumbersFailNamingTheField) {

@@ -1,0 +1,1 @@
+tapforge_fuzzer(fuzz_decoder fuzz_decoder.cpp DEPS tapforge_model)
