@@ -17,7 +17,7 @@ struct Scratch {
     std::vector<double> sum, sumSq;    // summed-area tables, (areaW + 1) x (areaH + 1)
     std::vector<double> area;          // the searched image area as doubles, areaW x areaH
     std::vector<double> templ;         // the template as doubles
-    std::vector<float> cropGray, templGray, levelImage, levelTempl;
+    std::vector<float> cropGray, templGray, levelImage, levelTempl, seedImage, seedTempl;
     platform::RgbaImage templResized;
 };
 
@@ -27,26 +27,6 @@ Scratch& scratch() {
 }
 
 using v4d = double __attribute__((vector_size(32), aligned(8), may_alias));
-
-// Cross sums C for `blocks` x 4 consecutive positions starting at `row` (top-left of the first
-// window) of a row-major double image with `stride` doubles per row. Products of two floats are
-// exact in double, so fused and separate multiply-adds give the same sums.
-template <int Blocks>
-__attribute__((always_inline)) inline void crossBlock(const double* row, size_t stride, const double* t, int tw, int th,
-                                                      double* out) {
-    v4d acc[Blocks];
-    for (int b = 0; b < Blocks; ++b) acc[b] = v4d{0, 0, 0, 0};
-    for (int j = 0; j < th; ++j) {
-        const double* r = row + static_cast<size_t>(j) * stride;
-        const double* tr = t + static_cast<size_t>(j) * tw;
-        for (int i = 0; i < tw; ++i) {
-            const double tv = tr[i];
-            const v4d tb = {tv, tv, tv, tv};
-            for (int b = 0; b < Blocks; ++b) acc[b] += *reinterpret_cast<const v4d*>(r + i + 4 * b) * tb;
-        }
-    }
-    std::memcpy(out, acc, sizeof(acc));
-}
 
 double crossScalar(const double* row, size_t stride, const double* t, int tw, int th) {
     double c = 0;
@@ -58,38 +38,137 @@ double crossScalar(const double* row, size_t stride, const double* t, int tw, in
     return c;
 }
 
-// Cross sums of `count` consecutive positions: 32 at a time, then 4, then one by one.
-template <bool>
-__attribute__((always_inline)) inline void crossRowImpl(const double* row, size_t stride, const double* t, int tw,
-                                                        int th, int count, double* out) {
-    int k = 0;
-    for (; k + 32 <= count; k += 32) crossBlock<8>(row + k, stride, t, tw, th, out + k);
-    for (; k + 4 <= count; k += 4) crossBlock<1>(row + k, stride, t, tw, th, out + k);
-    for (; k < count; ++k) out[k] = crossScalar(row + k, stride, t, tw, th);
+// One row of positions being scored, with what the early exit needs.
+//
+// Early exit: after the first k template rows of a window, its numerator
+// N = C - S * sumT / n = sum I (T - meanT) splits into the exact part of those rows and the part
+// of the remaining rows, which Cauchy-Schwarz bounds by the remaining rows' own variances (both
+// from the summed-area tables and from tables of the template). When the resulting upper bound
+// of the score stays below the best score already known — found earlier in the scan or at a
+// seed position — the window cannot be the answer: the scan returns the first position that
+// reaches the maximum, and that position is never cut short. Scores of windows that are not cut
+// short are computed exactly as without the exit, so results do not change.
+struct RowScan {
+    const double* I = nullptr;
+    const double* Q = nullptr;
+    size_t satStride = 0;
+    int tw = 0, th = 0;
+    double n = 0, sumT = 0, varT = 0, meanT = 0;
+    const double* restSumT = nullptr;   // indexed by template rows done
+    const double* restVarT = nullptr;
+    const int* stageEnds = nullptr;
+    int stages = 0;
+    int ly = 0, y = 0, xFirst = 0;
+    const double* var = nullptr;         // per position of the row
+    const double* sums = nullptr;
+    double seedScore = -1.0;
+    ZnccHit* best = nullptr;
+
+    bool anyAlive(const double* partial, int k0, int count, int rowsDone) const;
+    void finish(const double* cross, int k0, int count) const;
+};
+
+// Below this the exit rarely pays and rounding in near-flat windows could matter.
+constexpr double pruneFloor = 0.3;
+constexpr double pruneMargin = 1e-6;
+
+__attribute__((noinline)) bool RowScan::anyAlive(const double* partial, int k0, int count, int rowsDone) const {
+    const double thr = std::max(seedScore, best->score);
+    if (thr < pruneFloor) return true;
+    const double nRest = static_cast<double>(th - rowsDone) * tw;
+    const size_t mid = static_cast<size_t>(ly + rowsDone) * satStride, bottom = static_cast<size_t>(ly + th) * satStride;
+    for (int b = 0; b < count; ++b) {
+        const int k = k0 + b;
+        const double varW = var[k];
+        if (!(varW > 1e-6)) continue;
+        if (varW < 1e-3 * n) return true;
+        const double sR = I[bottom + k + tw] - I[mid + k + tw] - I[bottom + k] + I[mid + k];
+        const double s2R = Q[bottom + k + tw] - Q[mid + k + tw] - Q[bottom + k] + Q[mid + k];
+        const double varR = std::max(s2R - sR * sR / nRest, 0.0);
+        const double top = partial[b] - (sums[k] - sR) * meanT;
+        const double rest = sR / nRest * (restSumT[rowsDone] - nRest * meanT) + std::sqrt(varR * restVarT[rowsDone]);
+        if ((top + rest) / std::sqrt(varW * varT) >= thr - pruneMargin) return true;
+    }
+    return false;
+}
+
+__attribute__((noinline)) void RowScan::finish(const double* cross, int k0, int count) const {
+    for (int b = 0; b < count; ++b) {
+        const int k = k0 + b;
+        if (!(var[k] > 1e-6)) continue;
+        const double score = (cross[b] - sums[k] * sumT / n) / std::sqrt(var[k] * varT);
+        if (score > best->score) *best = ZnccHit{score, xFirst + k, y};
+    }
+}
+
+// Cross sums C for Blocks x 4 consecutive positions starting at `row` (top-left of the first
+// window) of a row-major double image with `stride` doubles per row, row stage by row stage,
+// giving up when no position of the block can still win. Products of two floats are exact in
+// double, so fused and separate multiply-adds give the same sums.
+template <int Blocks>
+__attribute__((always_inline)) inline bool crossBlock(const double* row, size_t stride, const double* t,
+                                                      const RowScan& scan, int k0, double* out) {
+    const int tw = scan.tw, th = scan.th;
+    v4d acc[Blocks];
+    for (int b = 0; b < Blocks; ++b) acc[b] = v4d{0, 0, 0, 0};
+    int j = 0;
+    for (int st = 0; st < scan.stages; ++st) {
+        for (const int end = scan.stageEnds[st]; j < end; ++j) {
+            const double* r = row + static_cast<size_t>(j) * stride;
+            const double* tr = t + static_cast<size_t>(j) * tw;
+            for (int i = 0; i < tw; ++i) {
+                const double tv = tr[i];
+                const v4d tb = {tv, tv, tv, tv};
+                for (int b = 0; b < Blocks; ++b) acc[b] += *reinterpret_cast<const v4d*>(r + i + 4 * b) * tb;
+            }
+        }
+        if (j < th) {
+            std::memcpy(out, acc, sizeof(acc));
+            if (!scan.anyAlive(out, k0, 4 * Blocks, j)) return false;
+        }
+    }
+    std::memcpy(out, acc, sizeof(acc));
+    return true;
+}
+
+// Scores positions first .. last of one row: 32 at a time, then 4, then one by one, in order.
+__attribute__((always_inline)) inline void scanRowImpl(const double* areaRow, size_t stride, const double* t,
+                                                       const RowScan& scan, int first, int last) {
+    alignas(32) double out[32];
+    int k = first;
+    for (; k + 32 <= last + 1; k += 32)
+        if (crossBlock<8>(areaRow + k, stride, t, scan, k, out)) scan.finish(out, k, 32);
+    for (; k + 4 <= last + 1; k += 4)
+        if (crossBlock<1>(areaRow + k, stride, t, scan, k, out)) scan.finish(out, k, 4);
+    for (; k <= last; ++k) {
+        out[0] = crossScalar(areaRow + k, stride, t, scan.tw, scan.th);
+        scan.finish(out, k, 1);
+    }
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2,fma"))) void crossRowAvx2(const double* row, size_t stride, const double* t, int tw,
-                                                      int th, int count, double* out) {
-    crossRowImpl<true>(row, stride, t, tw, th, count, out);
+__attribute__((target("avx2,fma"))) void scanRowAvx2(const double* areaRow, size_t stride, const double* t,
+                                                     const RowScan& scan, int first, int last) {
+    scanRowImpl(areaRow, stride, t, scan, first, last);
 }
 #endif
 
-void crossRowBase(const double* row, size_t stride, const double* t, int tw, int th, int count, double* out) {
-    crossRowImpl<false>(row, stride, t, tw, th, count, out);
+void scanRowBase(const double* areaRow, size_t stride, const double* t, const RowScan& scan, int first, int last) {
+    scanRowImpl(areaRow, stride, t, scan, first, last);
 }
 
-void crossRow(const double* row, size_t stride, const double* t, int tw, int th, int count, double* out) {
+void scanRow(const double* areaRow, size_t stride, const double* t, const RowScan& scan, int first, int last) {
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (avx2) return crossRowAvx2(row, stride, t, tw, th, count, out);
+    if (avx2) return scanRowAvx2(areaRow, stride, t, scan, first, last);
 #endif
-    crossRowBase(row, stride, t, tw, th, count, out);
+    scanRowBase(areaRow, stride, t, scan, first, last);
 }
 
-// znccBest over an image given by rows `stride` floats apart.
+// znccBest over an image given by rows `stride` floats apart. `seedScore`, when above -1, is
+// the exact score of some visited position; it only lets hopeless windows be abandoned early.
 ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th,
-                    IntRange rangeX, IntRange rangeY, int step) {
+                    IntRange rangeX, IntRange rangeY, int step, double seedScore = -1.0) {
     ZnccHit best{-1.0, rangeX.lower, rangeY.lower};
     if (tw < 1 || th < 1 || iw < tw || ih < th || rangeX.empty() || rangeY.empty()) return best;
     step = std::max(step, 1);
@@ -120,8 +199,7 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
     const int ax = xFirst, ay = yFirst;
     const int aw = x1 - 1 + tw - ax, ah = y1 - 1 + th - ay;
     const size_t sw = static_cast<size_t>(aw) + 1;
-    // Padding lets the 4-wide loads of the last block read past the last column harmlessly.
-    s.area.resize(static_cast<size_t>(aw) * ah + 32);
+    s.area.resize(static_cast<size_t>(aw) * ah);
     s.sum.assign(sw * (ah + 1), 0.0);
     s.sumSq.assign(sw * (ah + 1), 0.0);
     for (int y = 0; y < ah; ++y) {
@@ -141,7 +219,6 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
             curSq[x + 1] = rowSq + aboveSq[x + 1];
         }
     }
-    std::fill(s.area.end() - 32, s.area.end(), 0.0);
 
     const double* I = s.sum.data();
     const double* Q = s.sumSq.data();
@@ -151,17 +228,51 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
         const double S2 = Q[bottom + lx + tw] - Q[top + lx + tw] - Q[bottom + lx] + Q[top + lx];
         return S2 - S * S / n;
     };
-    auto consider = [&](double C, double S, double varW, int x, int y) {
-        const double score = (C - S * sumT / n) / std::sqrt(varW * varT);
-        if (score > best.score) best = ZnccHit{score, x, y};
-    };
 
     if (step == 1) {
         const int count = x1 - xFirst;
-        thread_local std::vector<double> cross, var, sums;
-        cross.resize(count);
+        thread_local std::vector<double> var, sums, restSumT, restVarT;
+        thread_local std::vector<int> stageEnds;
         var.resize(count);
         sums.resize(count);
+        // The template's sums over its rows j..th-1, for every j.
+        restSumT.assign(th + 1, 0.0);
+        restVarT.assign(th + 1, 0.0);
+        double rs = 0, rs2 = 0;
+        for (int j = th - 1; j >= 0; --j) {
+            for (int i = 0; i < tw; ++i) {
+                const double v = s.templ[static_cast<size_t>(j) * tw + i];
+                rs += v;
+                rs2 += v * v;
+            }
+            restSumT[j] = rs;
+            restVarT[j] = std::max(rs2 - rs * rs / (static_cast<double>(th - j) * tw), 0.0);
+        }
+        // Checkpoints at most 8 per window, each after enough work to pay for the check.
+        const int rowsPerStage = std::max({1, (64 + tw - 1) / tw, (th + 7) / 8});
+        stageEnds.clear();
+        for (int e = rowsPerStage; e < th; e += rowsPerStage) stageEnds.push_back(e);
+        stageEnds.push_back(th);
+
+        RowScan scan;
+        scan.I = I;
+        scan.Q = Q;
+        scan.satStride = sw;
+        scan.tw = tw;
+        scan.th = th;
+        scan.n = n;
+        scan.sumT = sumT;
+        scan.varT = varT;
+        scan.meanT = sumT / n;
+        scan.restSumT = restSumT.data();
+        scan.restVarT = restVarT.data();
+        scan.stageEnds = stageEnds.data();
+        scan.stages = static_cast<int>(stageEnds.size());
+        scan.xFirst = xFirst;
+        scan.var = var.data();
+        scan.sums = sums.data();
+        scan.seedScore = seedScore;
+        scan.best = &best;
         for (int y = yFirst; y < y1; ++y) {
             const int ly = y - ay;
             // Flat windows are skipped before their cross term; a row of only flat windows
@@ -175,10 +286,10 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
                 }
             }
             if (lastLive < 0) continue;
-            crossRow(s.area.data() + static_cast<size_t>(ly) * aw + firstLive, static_cast<size_t>(aw), s.templ.data(),
-                     tw, th, lastLive - firstLive + 1, cross.data() + firstLive);
-            for (int k = firstLive; k <= lastLive; ++k)
-                if (var[k] > 1e-6) consider(cross[k], sums[k], var[k], xFirst + k, y);
+            scan.ly = ly;
+            scan.y = y;
+            scanRow(s.area.data() + static_cast<size_t>(ly) * aw, static_cast<size_t>(aw), s.templ.data(), scan,
+                    firstLive, lastLive);
         }
     } else {
         for (int y = yFirst; y < y1; y += step) {
@@ -188,11 +299,35 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
                 if (!(varW > 1e-6)) continue;
                 const double C = crossScalar(s.area.data() + static_cast<size_t>(y - ay) * aw + (x - ax),
                                              static_cast<size_t>(aw), s.templ.data(), tw, th);
-                consider(C, S, varW, x, y);
+                const double score = (C - S * sumT / n) / std::sqrt(varW * varT);
+                if (score > best.score) best = ZnccHit{score, x, y};
             }
         }
     }
     return best;
+}
+
+// A good score to start a large exhaustive search from: a quick search of reduced copies, then
+// a full-resolution look around its hit. Only speeds up the search (see RowScan); -1 when the
+// reduction leaves nothing to search.
+double seedScore(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th) {
+    Scratch& s = scratch();
+    const int g = std::clamp(std::min(tw, th) / 6, 2, 4);
+    const int rw = std::max(static_cast<int>(std::lround(double(iw) / g)), 1);
+    const int rh = std::max(static_cast<int>(std::lround(double(ih) / g)), 1);
+    const int rtw = std::max(static_cast<int>(std::lround(double(tw) / g)), 1);
+    const int rth = std::max(static_cast<int>(std::lround(double(th) / g)), 1);
+    if (rw < rtw || rh < rth) return -1.0;
+    if (!resizeGray(image, iw, ih, stride, rw, rh, s.seedImage)) return -1.0;
+    if (!resizeGray(templ, tw, th, static_cast<size_t>(tw), rtw, rth, s.seedTempl)) return -1.0;
+    const ZnccHit coarse = znccStrided(s.seedImage.data(), rw, rh, static_cast<size_t>(rw), s.seedTempl.data(), rtw, rth,
+                                       IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1);
+    if (!(coarse.score > 0)) return -1.0;
+    const int cx = static_cast<int>(std::lround(coarse.x * double(iw) / rw));
+    const int cy = static_cast<int>(std::lround(coarse.y * double(ih) / rh));
+    const int m = g + 2;
+    return znccStrided(image, iw, ih, stride, templ, tw, th, IntRange{cx - m, cx + m + 1}, IntRange{cy - m, cy + m + 1}, 1)
+        .score;
 }
 
 // Whole-number pixel rectangle inside a width x height image, or false when empty.
@@ -302,8 +437,12 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
         }
         if (!resizeGray(s.templGray.data(), tw, th, static_cast<size_t>(tw), ltw1, lth1, s.levelTempl)) break;
 
+        double seed = -1.0;
+        const double work = double(sw - ltw1 + 1) * (sh - lth1 + 1) * ltw1 * lth1;
+        if (work > 4e6 && std::min(ltw1, lth1) >= 8)
+            seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1);
         const ZnccHit hit = znccStrided(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1,
-                                        IntRange{0, sw - ltw1 + 1}, IntRange{0, sh - lth1 + 1}, 1);
+                                        IntRange{0, sw - ltw1 + 1}, IntRange{0, sh - lth1 + 1}, 1, seed);
         if (hit.score <= -0.5) break;
 
         const double sx = static_cast<double>(piece.width) / sw, sy = static_cast<double>(piece.height) / sh;

@@ -54,6 +54,32 @@ ZnccHit referenceZncc(const std::vector<float>& img, int iw, int ih, const std::
     return best;
 }
 
+std::vector<float> grey(const platform::RgbaImage& img) {
+    std::vector<float> g(size_t(img.width) * img.height);
+    grayFloats(img.pixels.data(), g.size(), g.data());
+    return g;
+}
+
+// A single full-resolution pass large enough for the early exit: the result must be the
+// exhaustive reference's, also with two copies whose scores differ only by rounding.
+TEST(ImageMatcher, SingleLevelSearchEqualsExhaustiveReference) {
+    for (uint32_t seed : {21u, 22u, 23u}) {
+        SCOPED_TRACE(seed);
+        auto screen = test::texture(260, 220, seed);
+        auto templ = test::cut(screen, 150, 120, 36, 28);
+        if (seed == 22) test::paste(screen, templ, 200, 40);
+        if (seed == 23)   // no exact copy anywhere
+            for (int y = 0; y < 28; y += 2) test::setGrey(templ, (y * 7) % 36, y, 0);
+        ASSERT_EQ(ImageMatcher::planLevels(260, 220, 36, 28).size(), 1u);
+        const ZnccHit want = referenceZncc(grey(screen), 260, 220, grey(templ), 36, 28, {0, 225}, {0, 193}, 1);
+        const auto got = ImageMatcher::find(templ, {36, 28}, test::snapshotOf(screen), std::nullopt, 0.5);
+        ASSERT_TRUE(got.found());
+        EXPECT_NEAR(got.score, std::clamp(want.score, 0.0, 1.0), 1e-9);
+        EXPECT_EQ(got.rect->x, want.x);
+        EXPECT_EQ(got.rect->y, want.y);
+    }
+}
+
 TEST(ImageMatcher, PlanLevels) {
     const auto a = ImageMatcher::planLevels(1920, 1080, 100, 60);
     ASSERT_EQ(a.size(), 3u);
