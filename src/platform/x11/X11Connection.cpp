@@ -3,6 +3,8 @@
 #include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <unordered_map>
@@ -87,9 +89,14 @@ std::shared_ptr<Connection> Connection::open(const std::string& name, std::strin
 
 Connection::~Connection() {
     if (!display_) return;
-    // Closing a lost connection is safe: Xlib only frees its state once the I/O error flag is set,
-    // and our handlers keep it from exiting.
-    XCloseDisplay(display_);
+    if (lost()) {
+        // XCloseDisplay on a connection that had an I/O error waits forever inside Xlib for a
+        // reply that cannot come. Keep the small Display structure (one per lost connection)
+        // but give back the socket.
+        close(fd_);
+    } else {
+        XCloseDisplay(display_);
+    }
     std::lock_guard guard(registryMutex);
     registry.erase(display_);
 }
@@ -126,14 +133,16 @@ void Keyboard::refresh(Display* display) {
     if (syms) {
         // Like XKeysymToKeycode, but preferring a key that has the keysym on its first level, so
         // that "1" is the main row's key and keypad digits are found on their second level.
-        for (const VirtualKeysym& entry : virtualKeysyms()) {
-            int found = -1;
-            for (int level = 0; level < perKeycode && found < 0; ++level)
+        auto find = [&](uint32_t keysym) {
+            for (int level = 0; level < perKeycode; ++level)
                 for (int kc = minKeycode; kc <= maxKeycode; ++kc)
-                    if (symAt(kc, level) == entry.keysym) {
-                        found = kc;
-                        break;
-                    }
+                    if (symAt(kc, level) == keysym) return kc;
+            return -1;
+        };
+        for (const VirtualKeysym& entry : virtualKeysyms()) {
+            int found = find(entry.keysym);
+            for (const VirtualKeysym& other : synonymKeysyms())
+                if (found < 0 && other.keyCode == entry.keyCode) found = find(other.keysym);
             if (found < 0) continue;
             keycodeOfVirtual[entry.keyCode] = static_cast<int16_t>(found);
             if (virtualOfKeycode[found] < 0) virtualOfKeycode[found] = entry.keyCode;

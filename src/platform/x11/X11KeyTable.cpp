@@ -1,5 +1,6 @@
 #include "platform/x11/X11KeyTable.h"
 
+#include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -48,11 +49,16 @@ constexpr VirtualKeysym kSynonyms[] = {
     {65, XK_KP_Delete}, {65, XK_KP_Separator}, {82, XK_KP_Insert}, {83, XK_KP_End}, {84, XK_KP_Down},
     {85, XK_KP_Next}, {86, XK_KP_Left}, {87, XK_KP_Begin}, {88, XK_KP_Right}, {89, XK_KP_Home},
     {91, XK_KP_Up}, {92, XK_KP_Prior}, {71, XK_Clear},
+    // What the usual PC keymaps put on the F13 to F18 keys.
+    {105, XF86XK_Tools}, {107, XF86XK_Launch5}, {113, XF86XK_Launch6}, {106, XF86XK_Launch7},
+    {64, XF86XK_Launch8}, {79, XF86XK_Launch9},
 };
 
 }  // namespace
 
 std::span<const VirtualKeysym> virtualKeysyms() { return kTable; }
+
+std::span<const VirtualKeysym> synonymKeysyms() { return kSynonyms; }
 
 std::optional<uint32_t> keysymForVirtualCode(uint16_t keyCode) {
     for (const VirtualKeysym& k : kTable)

@@ -23,6 +23,8 @@ std::optional<uint32_t> keysymForVirtualCode(uint16_t keyCode);
 // the keysyms that PC keyboards put on the same keys (Insert on Help, keypad navigation on the
 // keypad digits, ...).
 std::optional<uint16_t> virtualCodeForKeysym(uint32_t keysym);
+// Those other keysyms, tried in order for posting when the keyboard lacks a key's own keysym.
+std::span<const VirtualKeysym> synonymKeysyms();
 // Shift, Control, Alt, Meta, Super, Hyper, Caps Lock and the ISO level shifts: keys that only
 // change the flags of other events (Num Lock is an ordinary key here, as the keypad Clear key).
 bool isModifierKeysym(uint32_t keysym);
