@@ -191,15 +191,6 @@ TEST_F(CliTest, FormatRewritesTheSameScriptAndIsStable) {
     EXPECT_EQ(run({"format", "--compact", kDemo}).out, compact.out);
 }
 
-TEST_F(CliTest, FormatFillsDefaultsOfAHandWrittenFile) {
-    const Outcome r = run({"format", write("hand.json", R"({"steps":[{"kind":"swipe","note":"旧"}],"extra":1})"), "--compact"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(R"("name":"未命名脚本")"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(R"("kind":"comment")"), std::string::npos);
-    EXPECT_NE(r.out.find("旧（原「swipe」步骤已不再支持）"), std::string::npos);
-    EXPECT_EQ(r.out.find("extra"), std::string::npos);
-}
-
 TEST_F(CliTest, UsageErrorsExitWith2) {
     EXPECT_EQ(run({"summary"}).status, 2);
     EXPECT_EQ(run({"summary", kDemo, kDemo}).status, 2);

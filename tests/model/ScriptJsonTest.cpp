@@ -39,11 +39,22 @@ TEST(ScriptDecode, EmptyObjectIsTheDefaultScript) {
 TEST(ScriptDecode, StepWithOnlyKindTakesTheDefaults) {
     const Script s = decodeOk(withStep(R"({"kind":"imageCheck"})"));
     ASSERT_EQ(s.steps.size(), 1u);
+    const Step& step = s.steps[0];
+    EXPECT_DOUBLE_EQ(step.threshold, 0.9);
+    EXPECT_TRUE(step.searchFullScreen);
+    EXPECT_DOUBLE_EQ(step.searchMargin, 60);
+    EXPECT_TRUE(step.waitForCondition);
+    EXPECT_EQ(step.timeoutMs, 5000);
+    EXPECT_EQ(step.pollMs, 200);
+    EXPECT_FALSE(step.imageTemplate);
+    for (const BranchTarget& b : {step.onSuccess, step.onFailure}) {
+        EXPECT_EQ(b.kind, BranchKind::next);
+        EXPECT_TRUE(b.clickHasPoint);
+        EXPECT_EQ(b.clickCount, 1);
+    }
     Step expected(StepKind::imageCheck);
-    expected.id = s.steps[0].id;
-    EXPECT_EQ(s.steps[0], expected);
-    EXPECT_FALSE(s.steps[0].imageTemplate);
-    EXPECT_EQ(s.steps[0].onFailure, BranchTarget{});
+    expected.id = step.id;
+    EXPECT_EQ(step, expected);
 }
 
 TEST(ScriptDecode, NullMeansMissingForStepsBranchesAndDocument) {
