@@ -8,6 +8,12 @@ namespace tapforge::cli {
 
 namespace {
 
+// Appends a field; tabs and line breaks inside it (a comment or typed text may hold them) become
+// spaces so that each step stays one line of five tab-separated fields.
+void appendField(std::string& out, const std::string& text) {
+    for (char c : text) out += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+}
+
 int runSummary(const std::vector<std::string>& args) {
     if (args.size() != 1) {
         std::cerr << "usage: tapforge-cli summary FILE\n";
@@ -23,11 +29,11 @@ int runSummary(const std::vector<std::string>& args) {
         out += '\t';
         out += step.enabled ? '1' : '0';
         out += '\t';
-        out += step.title();
+        appendField(out, step.title());
         out += '\t';
-        out += step.summary();
+        appendField(out, step.summary());
         out += '\t';
-        out += step.branchSummary(script->steps).value_or("");
+        appendField(out, step.branchSummary(script->steps).value_or(""));
         out += '\n';
     }
     std::cout << out << std::flush;

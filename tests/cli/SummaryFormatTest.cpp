@@ -123,6 +123,13 @@ TEST_F(CliTest, SummaryOfAnEmptyScriptPrintsNothing) {
     EXPECT_EQ(r.out, "");
 }
 
+TEST_F(CliTest, LineBreaksAndTabsInTextsKeepOneLinePerStep) {
+    const Outcome r = run({"summary", write("notes.json", R"({"steps":[{"kind":"comment","note":"a\tb\nc\r\nd"},
+        {"kind":"typeText","text":"x\ny"},{"kind":"delay"}]})")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "1\t1\t注释\ta b c  d\t\n2\t1\t输入文本\t输入文本「x y」\t\n3\t1\t延迟\t延迟 500 ms\t\n");
+}
+
 struct BadFile {
     const char* name;
     std::string contents;   // empty: the file does not exist
