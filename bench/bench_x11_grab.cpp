@@ -1,0 +1,125 @@
+// Grabs of a 1920 x 1080 Xvfb screen through the X11 backend: the whole screen with MIT-SHM
+// and with plain XGetImage, a 24 x 24 region (a colour check's grab) both ways, and the
+// BGRX -> RGBA conversion alone. Starts and stops its own Xvfb.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/x11/PixelConvert.h"
+#include "platform/x11/X11Desktop.h"
+
+using namespace tapforge::platform;
+
+namespace {
+
+class Xvfb {
+public:
+    Xvfb() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        const std::string fd = std::to_string(fds[1]);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c;
+        while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+    ~Xvfb() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+Xvfb& server() {
+    static Xvfb xvfb;
+    return xvfb;
+}
+
+Desktop& desktop(bool shm) {
+    static std::optional<Desktop> withShm, without;
+    std::optional<Desktop>& slot = shm ? withShm : without;
+    if (!slot) {
+        x11::X11Options options;
+        options.display = server().display();
+        options.useSharedMemory = shm;
+        slot = x11::openX11Desktop(nullptr, nullptr, options);
+    }
+    return *slot;
+}
+
+void grab(benchmark::State& state, bool shm, Rect rect) {
+    if (server().display().empty()) {
+        state.SkipWithError("Xvfb did not start");
+        return;
+    }
+    Desktop& d = desktop(shm);
+    RgbaImage out;
+    if (!d.grab->grab(rect, out)) {
+        state.SkipWithError("grab failed");
+        return;
+    }
+    for (auto _ : state) {
+        d.grab->grab(rect, out);
+        benchmark::DoNotOptimize(out.pixels.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(out.pixels.size()));
+}
+
+void BM_GrabWholeScreenShm(benchmark::State& state) { grab(state, true, {0, 0, 1920, 1080}); }
+void BM_GrabWholeScreenGetImage(benchmark::State& state) { grab(state, false, {0, 0, 1920, 1080}); }
+void BM_Grab24x24Shm(benchmark::State& state) { grab(state, true, {88, 188, 24, 24}); }
+void BM_Grab24x24GetImage(benchmark::State& state) { grab(state, false, {88, 188, 24, 24}); }
+
+void BM_ConvertBgrxToRgba1920x1080(benchmark::State& state) {
+    std::vector<uint8_t> source(1920 * 1080 * 4, 0x5A), dest(1920 * 1080 * 4);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7);
+    for (auto _ : state) {
+        x11::convertBgrxToRgba(source.data(), 1920 * 4, dest.data(), 1920 * 4, 1920, 1080);
+        benchmark::DoNotOptimize(dest.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(dest.size()));
+}
+
+}  // namespace
+
+BENCHMARK(BM_GrabWholeScreenShm)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrabWholeScreenGetImage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Grab24x24Shm)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Grab24x24GetImage)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConvertBgrxToRgba1920x1080)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    benchmark::AddCustomContext("build flags", TAPFORGE_BUILD_FLAGS);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
