@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <mutex>
 
 #include "vision/ScreenCoordinates.h"
 
@@ -19,8 +21,22 @@ bool consistent(const platform::RgbaImage& image) {
 
 }  // namespace
 
+struct ScreenCapture::SparePool {
+    std::mutex mutex;
+    std::unique_ptr<platform::RgbaImage> spare;
+
+    std::unique_ptr<platform::RgbaImage> take() {
+        std::lock_guard guard(mutex);
+        return std::move(spare);
+    }
+    void give(std::unique_ptr<platform::RgbaImage> image) {
+        std::lock_guard guard(mutex);
+        if (!spare) spare = std::move(image);
+    }
+};
+
 ScreenCapture::ScreenCapture(std::shared_ptr<platform::Screens> screens, std::shared_ptr<platform::ScreenGrab> grab)
-    : screens_(std::move(screens)), grab_(std::move(grab)) {}
+    : screens_(std::move(screens)), grab_(std::move(grab)), pool_(std::make_shared<SparePool>()) {}
 
 ScreenCapture::ScreenCapture(const platform::Desktop& desktop) : ScreenCapture(desktop.screens, desktop.grab) {}
 
@@ -66,22 +82,19 @@ std::optional<ScreenSnapshot> ScreenCapture::grab(const platform::Rect& globalRe
     const platform::Rect rect = globalRect.standardized().intersected(desktopBounds()).integral();
     if (rect.isNull() || rect.width < 1.0 || rect.height < 1.0) return std::nullopt;
 
-    // Reuse the previous image's storage when no snapshot holds it any more. Only this object
-    // ever holds `spare_` besides the snapshots, so a use count of 1 under the lock means nobody
-    // else can reach it.
-    std::shared_ptr<platform::RgbaImage> image;
-    {
-        std::lock_guard guard(spareMutex_);
-        if (spare_ && spare_.use_count() == 1) image = std::move(spare_);
-        spare_.reset();
+    std::unique_ptr<platform::RgbaImage> storage = pool_->take();
+    if (!storage) storage = std::make_unique<platform::RgbaImage>();
+    if (!grab_->grab(rect, *storage) || !consistent(*storage)) {
+        pool_->give(std::move(storage));
+        return std::nullopt;
     }
-    if (!image) image = std::make_shared<platform::RgbaImage>();
-    const bool grabbed = grab_->grab(rect, *image) && consistent(*image);
-    {
-        std::lock_guard guard(spareMutex_);
-        spare_ = image;
-    }
-    if (!grabbed) return std::nullopt;
+    // The last holder of the snapshot's image hands its storage back (after the reference
+    // count's release, and under the pool's lock, so the next grab sees every earlier read done).
+    std::weak_ptr<SparePool> pool = pool_;
+    const std::shared_ptr<platform::RgbaImage> image(storage.release(), [pool](platform::RgbaImage* done) {
+        std::unique_ptr<platform::RgbaImage> owned(done);
+        if (auto p = pool.lock()) p->give(std::move(owned));
+    });
     double scale = image->width / rect.width;
     if (!(scale > 1.0)) scale = 1.0;
     return ScreenSnapshot{std::move(image), scale, platform::Point{rect.x, rect.y}};

@@ -1,6 +1,6 @@
 // Desktop geometry and screen grabs: everything that looks at the screen goes through here.
 // Relies on platform::Screens (screen list, main display) and platform::ScreenGrab (pixels),
-// passed in at construction; holds no other state than a spare grab buffer.
+// passed in at construction; holds no other state than one spare grab buffer.
 // Callable from any thread (the spare buffer is guarded).
 #pragma once
 
@@ -50,12 +50,12 @@ public:
     static std::optional<PixelBuffer> pixelBuffer(const platform::RgbaImage& image);
 
 private:
+    struct SparePool;
     std::shared_ptr<platform::Screens> screens_;
     std::shared_ptr<platform::ScreenGrab> grab_;
-    // The last handed-out image; refilled by the next grab once no snapshot holds it, so polls
-    // do not touch fresh memory every time.
-    std::mutex spareMutex_;
-    std::shared_ptr<platform::RgbaImage> spare_;
+    // The storage of the last released snapshot image, refilled by the next grab, so polls do
+    // not touch fresh memory every time. Images return here when their last holder lets go.
+    std::shared_ptr<SparePool> pool_;
 };
 
 }  // namespace tapforge::vision

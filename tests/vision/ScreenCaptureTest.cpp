@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "VisionTestSupport.h"
 #include "platform/sim/SimDesktop.h"
 #include "vision/ScreenCapture.h"
@@ -154,6 +156,33 @@ TEST(ScreenCapture, ReleasedSnapshotStorageIsReused) {
     const auto again = capture.grab({0, 0, 50, 50});
     ASSERT_TRUE(again);
     EXPECT_EQ(again->image.get(), firstImage);
+}
+
+// Several threads sharing one capture object: each snapshot keeps its own pixels.
+TEST(ScreenCapture, ConcurrentGrabsKeepTheirOwnPixels) {
+    auto sim = SimDesktop::create();
+    sim->addScreen({0, 0, 200, 100}, 1.0, {0, 0, 0, 255});
+    for (int t = 0; t < 4; ++t) sim->fill({t * 50.0, 0, 50, 100}, {uint8_t(10 + t), 0, 0, 255});
+    ScreenCapture capture(sim->desktop());
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<ScreenSnapshot> held;
+            for (int k = 0; k < 40; ++k) {
+                auto snap = capture.grab({t * 50.0 + 5, 10, 20, 20});
+                if (!snap) {
+                    ++wrong;
+                    continue;
+                }
+                if (k % 3 == 0) held.push_back(*snap);
+                for (const auto& h : held)
+                    if (h.image->pixel(3, 3)[0] != 10 + t) ++wrong;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(ScreenCapture, MainDisplayGrabUsesTheMainDisplayBounds) {
