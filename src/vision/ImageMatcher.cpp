@@ -248,10 +248,11 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
             restSumT[j] = rs;
             restVarT[j] = std::max(rs2 - rs * rs / (static_cast<double>(th - j) * tw), 0.0);
         }
-        // Checkpoints at most 8 per window, each after enough work to pay for the check.
-        const int rowsPerStage = std::max({1, (64 + tw - 1) / tw, (th + 7) / 8});
+        // Checkpoints after 1, 2, 4, ... times the first stage's rows: most hopeless windows are
+        // recognised at the first one; the first stage is long enough to pay for a check.
+        const int firstStage = std::max(1, (64 + tw - 1) / tw);
         stageEnds.clear();
-        for (int e = rowsPerStage; e < th; e += rowsPerStage) stageEnds.push_back(e);
+        for (int e = firstStage; e < th; e *= 2) stageEnds.push_back(e);
         stageEnds.push_back(th);
 
         RowScan scan;
