@@ -257,7 +257,7 @@ int runPlay(const std::vector<std::string>& args) {
 const CommandRegistration registration{Command{
     "play",
     "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]",
-    "plays a script on the X display, or a dry run on a simulated screen (--sim); prints the run log",
+    "在 X 显示上运行脚本，或用 --sim 在截图构成的模拟屏幕上试运行；逐行输出运行日志",
     runPlay,
 }};
 
