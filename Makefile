@@ -8,7 +8,9 @@ FUZZ_SECONDS ?= 60
 
 .PHONY: run test deps release asan tsan fuzz test-release test-asan test-tsan test-fuzz bench clean
 
-run: deps release
+run: deps
+	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS) --target tapforge-cli
 	build/release/bin/tapforge-cli summary examples/demo.json
 
 test: deps test-release test-asan test-tsan test-fuzz
