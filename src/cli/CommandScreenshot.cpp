@@ -8,12 +8,9 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/X11Session.h"
 #include "vision/PngCodec.h"
 #include "vision/ScreenCapture.h"
-
-#ifdef TAPFORGE_HAVE_X11
-#include "platform/x11/X11Desktop.h"
-#endif
 
 namespace tapforge::cli {
 
@@ -56,14 +53,8 @@ int runScreenshot(const std::vector<std::string>& args) {
         std::cerr << kUsage;
         return 2;
     }
-#ifdef TAPFORGE_HAVE_X11
-    std::string error;
-    // Nothing here runs on a main thread: the grab answers synchronously.
-    auto desktop = platform::x11::openX11Desktop([](std::function<void()> fn) { fn(); }, &error);
-    if (!desktop) {
-        std::cerr << "无法打开 X 显示：" << error << "\n";
-        return 2;
-    }
+    auto desktop = openSynchronousX11Desktop();
+    if (!desktop) return 2;
     vision::ScreenCapture capture(*desktop);
     const auto snapshot = capture.grab(rect.value_or(capture.desktopBounds()));
     if (!snapshot) {
@@ -84,10 +75,6 @@ int runScreenshot(const std::vector<std::string>& args) {
     }
     std::cout << snapshot->image->width << "x" << snapshot->image->height << " " << *out << "\n";
     return 0;
-#else
-    std::cerr << "此版本没有 X11 支持\n";
-    return 2;
-#endif
 }
 
 const CommandRegistration registration({

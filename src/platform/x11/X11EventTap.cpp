@@ -5,13 +5,12 @@
 #include <X11/Xproto.h>
 #include <X11/extensions/record.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <array>
 #include <cmath>
-#include <thread>
 
 #include "platform/x11/X11Internal.h"
+#include "platform/x11/X11ListenerThread.h"
 
 namespace tapforge::platform::x11 {
 
@@ -22,17 +21,12 @@ namespace {
 constexpr int64_t kMultiClickMs = 500;
 constexpr double kMultiClickPoints = 6.0;
 
-// What the main thread's side needs to decide whether a record still has a taker.
-struct Delivery {
-    std::mutex mutex;
-    EventTap::Handler handler;
-    uint64_t generation = 0;
-};
+using Delivery = ListenerDelivery<TapEvent>;
 
 // Everything the tap thread tracks between events. Touched only on that thread.
 class RecordState {
 public:
-    RecordState(std::shared_ptr<Shared> shared, std::shared_ptr<Delivery> delivery, uint64_t generation)
+    RecordState(std::shared_ptr<Shared> shared, Delivery delivery, uint64_t generation)
         : shared_(std::move(shared)), delivery_(std::move(delivery)), generation_(generation) {}
 
     void initialise(Display* control) {
@@ -161,22 +155,10 @@ private:
         return Point{static_cast<double>(rootX_ - originX_), static_cast<double>(rootY_ - originY_)};
     }
 
-    void deliver(const TapEvent& event) {
-        std::shared_ptr<Delivery> delivery = delivery_;
-        const uint64_t generation = generation_;
-        shared_->poster([delivery, generation, event] {
-            EventTap::Handler handler;
-            {
-                std::lock_guard guard(delivery->mutex);
-                if (delivery->generation != generation || !delivery->handler) return;
-                handler = delivery->handler;
-            }
-            handler(event);
-        });
-    }
+    void deliver(const TapEvent& event) { delivery_.post(shared_->poster, generation_, event); }
 
     std::shared_ptr<Shared> shared_;
-    std::shared_ptr<Delivery> delivery_;
+    Delivery delivery_;
     const uint64_t generation_;
     int rootX_ = 0, rootY_ = 0;
     int originX_ = 0, originY_ = 0;
@@ -207,9 +189,8 @@ public:
     ~X11EventTap() override { stop(); }
 
     bool start(Handler handler) override {
-        if (running_.load()) {
-            std::lock_guard guard(delivery_->mutex);
-            delivery_->handler = std::move(handler);
+        if (listener_.running()) {
+            delivery_.replaceHandler(std::move(handler));
             return true;
         }
         stopThread();
@@ -221,12 +202,7 @@ public:
             data_.reset();
             return false;
         }
-        uint64_t generation;
-        {
-            std::lock_guard guard(delivery_->mutex);
-            delivery_->handler = std::move(handler);
-            generation = ++delivery_->generation;
-        }
+        const uint64_t generation = delivery_.begin(std::move(handler));
         state_ = std::make_unique<RecordState>(shared_, delivery_, generation);
         Display* ctl = control_->display();
         state_->initialise(ctl);
@@ -241,19 +217,13 @@ public:
         if (!context_ || !syncOk(*control_)) return failStart();
         if (!XRecordEnableContextAsync(data_->display(), context_, onRecorded, reinterpret_cast<XPointer>(state_.get())))
             return failStart();
-        if (pipe(wake_) != 0) return failStart();
-        stopping_.store(false);
-        running_.store(true);
-        thread_ = std::thread([this] { run(); });
+        if (!listener_.openWakePipe()) return failStart();
+        listener_.start([this] { run(); });
         return true;
     }
 
     void stop() override {
-        {
-            std::lock_guard guard(delivery_->mutex);
-            ++delivery_->generation;   // records already queued for the main thread are dropped
-            delivery_->handler = nullptr;
-        }
+        delivery_.end();   // records already queued for the main thread are dropped
         stopThread();
     }
 
@@ -262,7 +232,7 @@ public:
         // connection is gone, and then there is nothing to re-enable.
     }
 
-    bool isRunning() const override { return running_.load(); }
+    bool isRunning() const override { return listener_.running(); }
 
 private:
     bool failStart() {
@@ -276,14 +246,13 @@ private:
 
     void run() {
         Display* data = data_->display();
-        while (!stopping_.load()) {
-            pollfd fds[2] = {{data_->fd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
-            poll(fds, 2, 250);
-            if (stopping_.load()) break;
-            if (fds[0].revents) XRecordProcessReplies(data);
-            if (data_->lost() || (fds[0].revents & (POLLHUP | POLLERR))) {
+        while (!listener_.stopping()) {
+            const short revents = listener_.wait(data_->fd());
+            if (listener_.stopping()) break;
+            if (revents) XRecordProcessReplies(data);
+            if (data_->lost() || (revents & (POLLHUP | POLLERR))) {
                 data_->markLost();
-                running_.store(false);
+                listener_.markEnded();
                 state_->deliverDisabled();
                 return;
             }
@@ -291,25 +260,9 @@ private:
     }
 
     void stopThread() {
-        if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
-            // Stopped from a handler that a poster ran on the tap thread itself: the thread ends
-            // after this record and is joined by the next start or by the destructor.
-            stopping_.store(true);
-            running_.store(false);
-            return;
-        }
-        if (thread_.joinable()) {
-            stopping_.store(true);
-            const char byte = 1;
-            [[maybe_unused]] ssize_t n = write(wake_[1], &byte, 1);
-            thread_.join();
-        }
-        if (wake_[0] >= 0) {
-            close(wake_[0]);
-            close(wake_[1]);
-            wake_[0] = wake_[1] = -1;
-        }
-        running_.store(false);
+        // Stopped from a handler that a poster ran on the tap thread itself: the thread ends
+        // after this record and still uses the connections and the state until then.
+        if (!listener_.stop()) return;
         if (control_ && context_ && !control_->lost()) {
             XRecordDisableContext(control_->display(), context_);
             XRecordFreeContext(control_->display(), context_);
@@ -322,14 +275,11 @@ private:
     }
 
     std::shared_ptr<Shared> shared_;
-    std::shared_ptr<Delivery> delivery_ = std::make_shared<Delivery>();
+    Delivery delivery_;
     std::shared_ptr<Connection> control_, data_;
     std::unique_ptr<RecordState> state_;
     XRecordContext context_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> running_{false};
-    int wake_[2] = {-1, -1};
+    X11ListenerThread listener_;
 };
 
 }  // namespace

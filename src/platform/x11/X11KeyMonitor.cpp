@@ -4,24 +4,17 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstring>
 #include <set>
-#include <thread>
 
 #include "platform/x11/X11Internal.h"
+#include "platform/x11/X11ListenerThread.h"
 
 namespace tapforge::platform::x11 {
 
 namespace {
-
-struct Delivery {
-    std::mutex mutex;
-    KeyDownMonitor::Handler handler;
-    uint64_t generation = 0;
-};
 
 class X11KeyMonitor final : public KeyDownMonitor {
 public:
@@ -29,9 +22,8 @@ public:
     ~X11KeyMonitor() override { stop(); }
 
     bool start(Handler handler) override {
-        if (running_.load()) {
-            std::lock_guard guard(delivery_->mutex);
-            delivery_->handler = std::move(handler);
+        if (listener_.running()) {
+            delivery_.replaceHandler(std::move(handler));
             return true;
         }
         stopThread();
@@ -63,24 +55,14 @@ public:
         XQueryKeymap(d, keys);
         for (int kc = 0; kc < 256; ++kc) keyDown_[kc] = (keys[kc / 8] >> (kc % 8)) & 1;
         if (!syncOk(*connection_)) return failStart();
-        if (pipe(wake_) != 0) return failStart();
-        {
-            std::lock_guard guard(delivery_->mutex);
-            delivery_->handler = std::move(handler);
-            generation_ = ++delivery_->generation;
-        }
-        stopping_.store(false);
-        running_.store(true);
-        thread_ = std::thread([this] { run(); });
+        if (!listener_.openWakePipe()) return failStart();
+        generation_ = delivery_.begin(std::move(handler));
+        listener_.start([this] { run(); });
         return true;
     }
 
     void stop() override {
-        {
-            std::lock_guard guard(delivery_->mutex);
-            ++delivery_->generation;
-            delivery_->handler = nullptr;
-        }
+        delivery_.end();
         stopThread();
     }
 
@@ -92,10 +74,9 @@ private:
 
     void run() {
         Display* d = connection_->display();
-        while (!stopping_.load()) {
-            pollfd fds[2] = {{connection_->fd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
-            poll(fds, 2, 250);
-            if (stopping_.load()) break;
+        while (!listener_.stopping()) {
+            const short revents = listener_.wait(connection_->fd());
+            if (listener_.stopping()) break;
             while (!connection_->lost() && XPending(d) > 0) {
                 XEvent event;
                 XNextEvent(d, &event);
@@ -111,9 +92,9 @@ private:
                     handle(static_cast<uint8_t>(raw->detail), event.xcookie.evtype == XI_RawKeyPress, raw->sourceid);
                 XFreeEventData(d, &event.xcookie);
             }
-            if (connection_->lost() || (fds[0].revents & (POLLHUP | POLLERR))) {
+            if (connection_->lost() || (revents & (POLLHUP | POLLERR))) {
                 connection_->markLost();
-                running_.store(false);
+                listener_.markEnded();
                 return;
             }
         }
@@ -132,48 +113,18 @@ private:
         EventFlags flags = 0;
         for (int kc = 0; kc < 256; ++kc)
             if (keyDown_[kc]) flags |= shared_->keyboard.flagOfKey(static_cast<uint8_t>(kc));
-        const KeyDown key{*code, flags, false};
-        std::shared_ptr<Delivery> delivery = delivery_;
-        const uint64_t generation = generation_;
-        shared_->poster([delivery, generation, key] {
-            Handler handler;
-            {
-                std::lock_guard guard(delivery->mutex);
-                if (delivery->generation != generation || !delivery->handler) return;
-                handler = delivery->handler;
-            }
-            handler(key);
-        });
+        delivery_.post(shared_->poster, generation_, KeyDown{*code, flags, false});
     }
 
     void stopThread() {
-        if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
-            stopping_.store(true);
-            running_.store(false);
-            return;
-        }
-        if (thread_.joinable()) {
-            stopping_.store(true);
-            const char byte = 1;
-            [[maybe_unused]] ssize_t n = write(wake_[1], &byte, 1);
-            thread_.join();
-        }
-        if (wake_[0] >= 0) {
-            close(wake_[0]);
-            close(wake_[1]);
-            wake_[0] = wake_[1] = -1;
-        }
-        running_.store(false);
-        connection_.reset();
+        // On the monitor thread itself the connection stays until that thread has ended.
+        if (listener_.stop()) connection_.reset();
     }
 
     std::shared_ptr<Shared> shared_;
-    std::shared_ptr<Delivery> delivery_ = std::make_shared<Delivery>();
+    ListenerDelivery<KeyDown> delivery_;
     std::shared_ptr<Connection> connection_;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> running_{false};
-    int wake_[2] = {-1, -1};
+    X11ListenerThread listener_;
     int opcode_ = 0;
     uint64_t generation_ = 0;
     std::set<int> xtestDevices_;
