@@ -47,9 +47,15 @@ protected:
 
     Outcome run(const std::vector<std::string>& args) {
         std::string command = shellQuote(TAPFORGE_CLI_PATH);
-        for (const std::string& a : args) command += " " + shellQuote(a);
+        for (const std::string& a : args) {
+            command += ' ';
+            command += shellQuote(a);
+        }
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        command += " >" + shellQuote(out) + " 2>" + shellQuote(err);
+        command += " >";
+        command += shellQuote(out);
+        command += " 2>";
+        command += shellQuote(err);
         const int raw = std::system(command.c_str());
         Outcome r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -121,7 +121,13 @@ private:
 };
 
 std::string describe(const Step& s) {
-    auto pt = [&] { return "@" + std::to_string(std::lround(s.x)) + "," + std::to_string(std::lround(s.y)); };
+    auto pt = [&] {
+        std::string text = "@";
+        text += std::to_string(std::lround(s.x));
+        text += ",";
+        text += std::to_string(std::lround(s.y));
+        return text;
+    };
     switch (s.kind) {
         case StepKind::delay: return "delay";
         case StepKind::mouseClick:

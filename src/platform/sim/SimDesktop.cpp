@@ -24,7 +24,14 @@ std::string number(double v) {
     return buf;
 }
 
-std::string pointText(Point p) { return "(" + number(p.x) + "," + number(p.y) + ")"; }
+std::string pointText(Point p) {
+    std::string text = "(";
+    text += number(p.x);
+    text += ",";
+    text += number(p.y);
+    text += ")";
+    return text;
+}
 
 std::string flagsText(EventFlags flags) {
     char buf[32];
