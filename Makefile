@@ -42,9 +42,12 @@ test-release: release
 test-asan: asan
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $(CTEST)
 
-# ThreadSanitizer over the threaded parts: the runner and the Lua stop paths.
+# ThreadSanitizer over the threaded parts: the runner, the Lua stop paths, the simulated
+# desktop's clock and the key map's first use from several threads.
+TSAN_TESTS = test_engine test_lua test_platform_sim test_keymap
 test-tsan: tsan
-	cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(CTEST) -L threaded
+	@set -e; for t in $(TSAN_TESTS); do echo "== TSan $$t"; \
+	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/$$t --gtest_brief=1; done
 
 # Each fuzzer runs for a bounded time from its seed corpus; a crash or sanitizer report fails.
 test-fuzz: fuzz

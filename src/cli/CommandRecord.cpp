@@ -74,7 +74,7 @@ private:
     std::deque<std::function<void()>> tasks_;
 };
 
-bool sameShortcut(const Step& step, const KeyMap::Shortcut& stop) {
+[[maybe_unused]] bool sameShortcut(const Step& step, const KeyMap::Shortcut& stop) {
     // X has no fn key; ignore it on both sides so "fn+f9" still stops.
     ModifierSet held = step.modifiers, wanted = stop.modifiers;
     held.remove(ModifierSet::function());
@@ -82,7 +82,7 @@ bool sameShortcut(const Step& step, const KeyMap::Shortcut& stop) {
     return step.kind == StepKind::keyPress && step.keyCode == stop.keyCode && held == wanted;
 }
 
-bool writeWhole(const std::string& path, const std::string& contents, std::string& error) {
+[[maybe_unused]] bool writeWhole(const std::string& path, const std::string& contents, std::string& error) {
     // Written beside the target and renamed over it, so a failed write never leaves half a file.
     const std::string temp = path + ".tmp-" + std::to_string(::getpid());
     {
