@@ -106,8 +106,7 @@ public:
         std::lock_guard guard(c.mutex());
         if (!readyLocked()) return false;
         Display* d = c.display();
-        const Layout& layout = shared_->layoutLocked();
-        XTestFakeMotionEvent(d, -1, rounded(at.x) + layout.originX(), rounded(at.y) + layout.originY(), CurrentTime);
+        moveLocked(at);
         // X events carry no flags of their own: the modifiers must really be down.
         const EventFlags added = pressMissingModifiersLocked(flags, 0);
         XTestFakeButtonEvent(d, buttonNumber(button), press == Press::down, CurrentTime);
@@ -119,9 +118,7 @@ public:
         Connection& c = *shared_->main;
         std::lock_guard guard(c.mutex());
         if (!readyLocked()) return false;
-        const Layout& layout = shared_->layoutLocked();
-        XTestFakeMotionEvent(c.display(), -1, rounded(at.x) + layout.originX(), rounded(at.y) + layout.originY(),
-                             CurrentTime);
+        moveLocked(at);
         return flushLocked();
     }
 
@@ -130,9 +127,8 @@ public:
         std::lock_guard guard(c.mutex());
         if (!readyLocked()) return false;
         Display* d = c.display();
-        const Layout& layout = shared_->layoutLocked();
         // The wheel acts where the pointer is, so the pointer goes to the point first.
-        XTestFakeMotionEvent(d, -1, rounded(at.x) + layout.originX(), rounded(at.y) + layout.originY(), CurrentTime);
+        moveLocked(at);
         const unsigned wheel = lines > 0 ? 4 : 5;
         const int32_t count = std::min<int64_t>(std::abs(static_cast<int64_t>(lines)), kMaxScrollLines);
         for (int32_t i = 0; i < count; ++i) {
@@ -252,6 +248,13 @@ public:
     bool screenCaptureRequest() override { return screenCapturePreflight(); }
 
 private:
+    // Moves the pointer to a global point (root coordinates are offset by the layout).
+    void moveLocked(Point at) {
+        const Layout& layout = shared_->layoutLocked();
+        XTestFakeMotionEvent(shared_->main->display(), -1, rounded(at.x) + layout.originX(),
+                             rounded(at.y) + layout.originY(), CurrentTime);
+    }
+
     bool readyLocked() {
         if (shared_->main->lost() || !hasXTest_) return false;
         shared_->pumpLocked();
