@@ -3,6 +3,7 @@
 // image poll (whole 1920 x 1080 screen, template never found). Each iteration starts a run,
 // lets it reach its wait at a random phase, stops it and times the end. The distribution is
 // reported as counters (milliseconds).
+#include "BenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -96,10 +97,4 @@ void stopLatency(benchmark::State& state) {
 
 BENCHMARK(stopLatency)->ArgName("delay0_colour1_image2")->DenseRange(0, 2)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::AddCustomContext("build_flags", TAPFORGE_BUILD_FLAGS);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv); }

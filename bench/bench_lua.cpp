@@ -3,6 +3,7 @@
 //    LuaRuntime (count hook every 20 000 instructions); the ratio is the hook's cost.
 //  - StopBusyLoop / StopSleep: real time from tfg_request_interrupt(1), set by another thread,
 //    until the protected run returns, for `while true do end` and for sleep(600000).
+#include "BenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include <lua.hpp>
@@ -130,10 +131,4 @@ BENCHMARK(StopSleep)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::AddCustomContext("build_flags", TAPFORGE_BUILD_FLAGS);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv); }

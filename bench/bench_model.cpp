@@ -1,5 +1,6 @@
 // Script file coding speed: a 2 000-step script with 50 templates of 64 KiB PNG-sized Base64
 // data, and a ~10 MB document of ordinary steps (the size a long recording reaches).
+#include "BenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -136,11 +137,4 @@ BENCHMARK(BM_Encode10MBSteps)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::printf("bench_model, flags: %s | %s\n", TAPFORGE_BUILD_FLAGS, TAPFORGE_MODEL_BENCH_FLAGS);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv); }

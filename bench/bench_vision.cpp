@@ -3,6 +3,7 @@
 // absent), single thread. When OpenCV is installed, its matchTemplate (TM_CCOEFF_NORMED, full
 // resolution, one thread) runs on the same grey image in the same process, and a closing table
 // reports both times (thread CPU), their ratio and whether both found the same place.
+#include "BenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -248,11 +249,4 @@ void printComparison() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    printComparison();
-    return 0;
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv, printComparison); }

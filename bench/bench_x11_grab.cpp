@@ -1,6 +1,7 @@
 // Grabs of a 1920 x 1080 Xvfb screen through the X11 backend: the whole screen with MIT-SHM
 // and with plain XGetImage, a 24 x 24 region (a colour check's grab) both ways, and the
 // BGRX -> RGBA conversion alone. Starts and stops its own Xvfb.
+#include "BenchMain.h"
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -116,10 +117,4 @@ BENCHMARK(BM_Grab24x24Shm)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Grab24x24GetImage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ConvertBgrxToRgba1920x1080)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    benchmark::AddCustomContext("build flags", TAPFORGE_BUILD_FLAGS);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv); }
