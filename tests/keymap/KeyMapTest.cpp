@@ -16,12 +16,6 @@ const std::string kFallbackPrefix = "\u952E\u7801 ";  // "键码 "
 
 bool hasName(uint16_t code) { return KeyMap::name(code).rfind(kFallbackPrefix, 0) != 0; }
 
-std::string namesOf(const std::vector<uint16_t>& codes) {
-    std::string out;
-    for (uint16_t c : codes) out += KeyMap::name(c) + " ";
-    return out;
-}
-
 // ---- name(for:) ---------------------------------------------------------------------------
 
 TEST(KeyMapName, NamedCodesAreExactlyTheTableAndUnique) {
@@ -34,16 +28,10 @@ TEST(KeyMapName, NamedCodesAreExactlyTheTableAndUnique) {
     EXPECT_EQ(seen.size(), 108u);
 }
 
-TEST(KeyMapName, FallbackAndSpotChecks) {
+TEST(KeyMapName, UnnamedCodesFallBackToTheNumber) {
     EXPECT_EQ(KeyMap::name(54), "\u952E\u7801 54");
-    EXPECT_EQ(KeyMap::name(10), "\u952E\u7801 10");
-    EXPECT_EQ(KeyMap::name(127), "\u952E\u7801 127");
     EXPECT_EQ(KeyMap::name(65535), "\u952E\u7801 65535");
-    EXPECT_EQ(KeyMap::name(126), "\u2191");
-    EXPECT_EQ(KeyMap::name(42), "\\");
-    EXPECT_EQ(KeyMap::name(76), "KeypadEnter");
-    EXPECT_EQ(KeyMap::name(80), "F19");
-    EXPECT_EQ(KeyMap::name(22), "6");
+    EXPECT_EQ(KeyMap::name(22), "6");   // the digit row is not in code order
     EXPECT_EQ(KeyMap::name(23), "5");
 }
 
@@ -76,31 +64,13 @@ TEST_P(KeyMapCodeCases, Resolves) {
 INSTANTIATE_TEST_SUITE_P(
     Names, KeyMapCodeCases,
     ::testing::Values(
-        // trimming and case
-        CodeCase{"  Return  ", 36}, CodeCase{"RETURN", 36}, CodeCase{"\r\nEsc\n", 53},
-        CodeCase{"\u3000space\u00A0", 49}, CodeCase{"\u2028tab\u2029", 48},
-        // aliases, including the symbols and the Chinese words
-        CodeCase{"cmd", 55}, CodeCase{"Meta", 55}, CodeCase{"\u2318", 55}, CodeCase{"\u21E7", 56},
-        CodeCase{"\u2325", 58}, CodeCase{"\u2303", 59}, CodeCase{"FN", 63},
-        CodeCase{"\u56DE\u8F66", 36}, CodeCase{"\u7A7A\u683C", 49}, CodeCase{"spacebar", 49},
-        CodeCase{"backspace", 51}, CodeCase{"ForwardDelete", 117},
-        CodeCase{"up", 126}, CodeCase{"\u2193", 125},
-        CodeCase{"numlock", 71}, CodeCase{"quote", 39},
-        CodeCase{"kp0", 82}, CodeCase{"kp7", 89}, CodeCase{"KP8", 91}, CodeCase{"kp9", 92},
-        // display names: letters, digits, punctuation, F keys, keypad
-        CodeCase{"a", 0}, CodeCase{"Y", 16}, CodeCase{"1", 18}, CodeCase{"0", 29}, CodeCase{"f5", 96},
-        CodeCase{"keypad7", 89}, CodeCase{"Keypad.", 65}, CodeCase{"keypadenter", 76},
-        CodeCase{"rightoption", 61}, CodeCase{"\u2191", 126}, CodeCase{"\\", 42},
-        // the Kelvin sign folds to a plain k
-        CodeCase{"\u212A", 40},
-        // raw decimal codes
-        CodeCase{"200", 200}, CodeCase{"54", 54}, CodeCase{"+36", 36}, CodeCase{"00", 0},
-        CodeCase{"-0", 0}, CodeCase{"65535", 65535}, CodeCase{"0065535", 65535},
-        // nothing
-        CodeCase{"65536", std::nullopt}, CodeCase{"70000", std::nullopt},
-        CodeCase{"99999999999999999999999", std::nullopt}, CodeCase{"-1", std::nullopt},
+        CodeCase{"\r\nEsc\n", 53}, CodeCase{"\u3000space\u00A0", 49}, CodeCase{"\u2028tab\u2029", 48},
+        CodeCase{"Meta", 55}, CodeCase{"\u2318", 55}, CodeCase{"\u56DE\u8F66", 36}, CodeCase{"spacebar", 49},
+        CodeCase{"kp7", 89}, CodeCase{"KP8", 91}, CodeCase{"kp9", 92}, CodeCase{"\u212A", 40},  // Kelvin sign folds to k
+        CodeCase{"200", 200}, CodeCase{"+36", 36}, CodeCase{"-0", 0}, CodeCase{"0065535", 65535},
+        CodeCase{"65536", std::nullopt}, CodeCase{"99999999999999999999999", std::nullopt}, CodeCase{"-1", std::nullopt},
         CodeCase{"+", std::nullopt}, CodeCase{"1a", std::nullopt}, CodeCase{"3 6", std::nullopt},
-        CodeCase{"", std::nullopt}, CodeCase{" \t\r\n", std::nullopt}, CodeCase{"win", std::nullopt},
+        CodeCase{" \t\r\n", std::nullopt}, CodeCase{"win", std::nullopt},
         CodeCase{"f20", std::nullopt}, CodeCase{"\uFF11", std::nullopt}));
 
 // ---- modifier(named:) ---------------------------------------------------------------------
@@ -122,16 +92,11 @@ TEST_P(KeyMapModifierCases, Resolves) {
 
 INSTANTIATE_TEST_SUITE_P(
     Words, KeyMapModifierCases,
-    ::testing::Values(ModifierCase{"cmd", ModifierSet::command()}, ModifierCase{"COMMAND", ModifierSet::command()},
-                      ModifierCase{"\u2318", ModifierSet::command()}, ModifierCase{"meta", ModifierSet::command()},
-                      ModifierCase{"Shift", ModifierSet::shift()}, ModifierCase{"\u21E7", ModifierSet::shift()},
+    ::testing::Values(ModifierCase{"COMMAND", ModifierSet::command()}, ModifierCase{"\u21E7", ModifierSet::shift()},
                       ModifierCase{"  Option  ", ModifierSet::option()}, ModifierCase{"alt", ModifierSet::option()},
-                      ModifierCase{"opt", ModifierSet::option()}, ModifierCase{"\u2325", ModifierSet::option()},
-                      ModifierCase{"\tctrl", ModifierSet::control()}, ModifierCase{"control", ModifierSet::control()},
-                      ModifierCase{"\u2303", ModifierSet::control()}, ModifierCase{"fn", ModifierSet::function()},
-                      ModifierCase{"win", std::nullopt}, ModifierCase{"super", std::nullopt},
-                      ModifierCase{"", std::nullopt}, ModifierCase{"cm d", std::nullopt},
-                      ModifierCase{"function", std::nullopt}, ModifierCase{"Return", std::nullopt},
+                      ModifierCase{"\tctrl", ModifierSet::control()}, ModifierCase{"fn", ModifierSet::function()},
+                      ModifierCase{"super", std::nullopt}, ModifierCase{"", std::nullopt},
+                      ModifierCase{"cm d", std::nullopt}, ModifierCase{"Return", std::nullopt},
                       // modifier words trim blanks but not line breaks
                       ModifierCase{"cmd\n", std::nullopt}));
 
@@ -184,12 +149,9 @@ TEST(KeyMapChar, ClustersAndControlCharacters) {
         const auto key = KeyMap::charKey(s);
         return key && key->keyCode == code && key->needsShift == shift;
     };
-    EXPECT_TRUE(is("A", 0, true));
-    EXPECT_TRUE(is("a", 0, false));
     EXPECT_TRUE(is("\n", 36, false));
     EXPECT_TRUE(is("\t", 48, false));
     EXPECT_TRUE(is(" ", 49, false));
-    EXPECT_TRUE(is("\"", 39, true));
     for (std::string_view none : std::vector<std::string_view>{"\r", "\r\n", "e\u0301", "\u00E9", "\u4E2D", "\U0001F600", "", "ab",
                                   std::string_view("\0", 1), "\x7F", "\xC3", "\u212A"})
         EXPECT_FALSE(KeyMap::charKey(none)) << "has an entry: " << none;
@@ -217,14 +179,11 @@ constexpr int64_t kCmd = 1, kShift = 2, kOpt = 4, kCtrl = 8, kFn = 16;
 
 INSTANTIATE_TEST_SUITE_P(
     Strings, KeyMapShortcutCases,
-    ::testing::Values(ShortcutCase{"cmd+shift+s", 1, kCmd | kShift}, ShortcutCase{" Cmd + Shift + S ", 1, kCmd | kShift},
+    ::testing::Values(ShortcutCase{" Cmd + Shift + S ", 1, kCmd | kShift},
                       ShortcutCase{"\u2303+\u2325+\u2318+\u21E7+fn+F1", 122, kCtrl | kOpt | kCmd | kShift | kFn},
                       ShortcutCase{"s+cmd", 1, kCmd}, ShortcutCase{"cmd+cmd+return", 36, kCmd},
-                      ShortcutCase{"++cmd++s++", 1, kCmd}, ShortcutCase{"a+b", 11, 0},
-                      ShortcutCase{"ctrl+36", 36, kCtrl}, ShortcutCase{"shift+equal", 24, kShift},
-                      ShortcutCase{"opt+\u2191", 126, kOpt}, ShortcutCase{"esc", 53, 0},
-                      ShortcutCase{"ctrl+alt", std::nullopt, 0}, ShortcutCase{"cmd+nokey", std::nullopt, 0},
-                      ShortcutCase{"cmd+s+nokey", std::nullopt, 0}, ShortcutCase{"", std::nullopt, 0},
+                      ShortcutCase{"++cmd++s++", 1, kCmd}, ShortcutCase{"a+b", 11, 0}, ShortcutCase{"ctrl+36", 36, kCtrl},
+                      ShortcutCase{"ctrl+alt", std::nullopt, 0}, ShortcutCase{"cmd+s+nokey", std::nullopt, 0},
                       ShortcutCase{"+++", std::nullopt, 0}, ShortcutCase{"cmd+ +s", std::nullopt, 0},
                       ShortcutCase{"cmd+70000", std::nullopt, 0}));
 
@@ -240,30 +199,10 @@ TEST(KeyMapShortcut, DisplayIsSymbolsThenName) {
 
 // ---- fixed sets and picker groups ----------------------------------------------------------
 
-TEST(KeyMapSets, ModifierAndFunctionKeys) {
-    EXPECT_EQ(KeyMap::modifierKeyCodes(), (std::set<uint16_t>{55, 56, 57, 58, 59, 60, 61, 62, 63}));
-    EXPECT_EQ(namesOf(KeyMap::functionKeyCodes()), "F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 ");
-}
-
-TEST(KeyMapSets, PickerGroups) {
+TEST(KeyMapSets, PickerGroupsAreBuiltFreshEachCall) {
     auto groups = KeyMap::pickerGroups();
     ASSERT_EQ(groups.size(), 5u);
-    const std::pair<const char*, const char*> idsAndNames[] = {
-        {"letters", "\u5B57\u6BCD"}, {"digits", "\u6570\u5B57"}, {"function", "\u529F\u80FD\u952E"},
-        {"arrows", "\u65B9\u5411\u952E"}, {"specials", "\u5176\u4ED6"}};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(groups[i].id, idsAndNames[i].first);
-        EXPECT_EQ(groups[i].name, idsAndNames[i].second);
-    }
-    EXPECT_EQ(namesOf(groups[0].codes), "A B C D E F G H I J K L M N O P Q R S T U V W X Z 0 ");
-    EXPECT_EQ(namesOf(groups[1].codes), "1 2 3 4 5 6 7 8 9 0 ");
     EXPECT_EQ(groups[2].codes, KeyMap::functionKeyCodes());
-    EXPECT_EQ(namesOf(groups[3].codes), "\u2190 \u2192 \u2193 \u2191 ");
-    EXPECT_EQ(namesOf(groups[4].codes),
-              "Space Return Tab Delete Escape ForwardDelete Home End PageUp PageDown Help NumLock Keypad/ "
-              "Keypad* Keypad- Keypad+ Keypad= Keypad0 Keypad1 Keypad2 Keypad3 Keypad4 Keypad5 Keypad6 "
-              "Keypad7 Keypad8 Keypad9 ");
-    // Built fresh: a caller's changes do not leak into the next call.
     groups[0].codes.clear();
     groups[1].name = "x";
     EXPECT_EQ(KeyMap::pickerGroups()[0].codes.size(), 26u);

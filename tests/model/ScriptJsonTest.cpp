@@ -27,36 +27,6 @@ std::string encodeOk(const Script& s, JsonStyle style = JsonStyle::pretty) {
 
 std::string withStep(const std::string& stepBody) { return R"({"steps":[)" + stepBody + "]}"; }
 
-TEST(ScriptDecode, EmptyObjectIsTheDefaultScript) {
-    const Script s = decodeOk("{}");
-    EXPECT_EQ(s.name, "未命名脚本");
-    EXPECT_TRUE(s.steps.empty());
-    EXPECT_EQ(s.loopCount, 1);
-    EXPECT_EQ(s.stepIntervalMs, 0);
-    EXPECT_TRUE(s.templates.empty());
-}
-
-TEST(ScriptDecode, StepWithOnlyKindTakesTheDefaults) {
-    const Script s = decodeOk(withStep(R"({"kind":"imageCheck"})"));
-    ASSERT_EQ(s.steps.size(), 1u);
-    const Step& step = s.steps[0];
-    EXPECT_DOUBLE_EQ(step.threshold, 0.9);
-    EXPECT_TRUE(step.searchFullScreen);
-    EXPECT_DOUBLE_EQ(step.searchMargin, 60);
-    EXPECT_TRUE(step.waitForCondition);
-    EXPECT_EQ(step.timeoutMs, 5000);
-    EXPECT_EQ(step.pollMs, 200);
-    EXPECT_FALSE(step.imageTemplate);
-    for (const BranchTarget& b : {step.onSuccess, step.onFailure}) {
-        EXPECT_EQ(b.kind, BranchKind::next);
-        EXPECT_TRUE(b.clickHasPoint);
-        EXPECT_EQ(b.clickCount, 1);
-    }
-    Step expected(StepKind::imageCheck);
-    expected.id = step.id;
-    EXPECT_EQ(step, expected);
-}
-
 TEST(ScriptDecode, NullMeansMissingForStepsBranchesAndDocument) {
     const Script s = decodeOk(R"({"name":null,"steps":[{"kind":"lua","id":null,"delayMs":null,"template":null,
         "keyCode":null,"onSuccess":{"kind":null,"clickCount":null,"targetStepID":null},"onFailure":null,
@@ -67,12 +37,6 @@ TEST(ScriptDecode, NullMeansMissingForStepsBranchesAndDocument) {
     expected.id = s.steps[0].id;
     EXPECT_EQ(s.steps[0], expected);   // a decoded Lua step keeps the 5000 ms default
     EXPECT_EQ(s.steps[0].timeoutMs, 5000);
-}
-
-TEST(ScriptDecode, EmptyBranchObjectIsTheDefaultBranch) {
-    const Script s = decodeOk(withStep(R"({"kind":"colorCheck","onSuccess":{},"onFailure":{"unknown":1}})"));
-    EXPECT_EQ(s.steps[0].onSuccess, BranchTarget{});
-    EXPECT_EQ(s.steps[0].onFailure, BranchTarget{});
 }
 
 TEST(ScriptDecode, StepWithoutIdGetsAFreshOneEachLoad) {
@@ -87,33 +51,20 @@ TEST(ScriptDecode, UuidsReadInEitherCaseAndWriteUpperCase) {
     EXPECT_NE(encodeOk(s).find("\"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D\""), std::string::npos);
 }
 
-struct KindCase {
-    const char* name;
-    const char* stepJson;
-    std::string expectedNote;
-};
-
-class UnknownStepKind : public testing::TestWithParam<KindCase> {};
-
-TEST_P(UnknownStepKind, LoadsAsACommentThatSaysWhatItWas) {
-    const Script s = decodeOk(withStep(GetParam().stepJson));
-    ASSERT_EQ(s.steps.size(), 1u);
-    EXPECT_EQ(s.steps[0].kind, StepKind::comment);
-    EXPECT_EQ(s.steps[0].note, GetParam().expectedNote);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Notes, UnknownStepKind,
-    testing::Values(KindCase{"withNote", R"({"kind":"swipe","note":"测试"})", "测试（原「swipe」步骤已不再支持）"},
-                    KindCase{"emptyNote", R"({"kind":"swipe","note":""})", "原「swipe」步骤已不再支持"},
-                    KindCase{"noteAfterKind", R"({"note":"先写","kind":"swipe","delayMs":1})",
-                             "先写（原「swipe」步骤已不再支持）"},
-                    KindCase{"nullNote", R"({"kind":"Delay","note":null})", "原「Delay」步骤已不再支持"},
-                    KindCase{"emptyKind", R"({"kind":""})", "原「」步骤已不再支持"}),
-    [](const testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
-
-TEST(ScriptDecode, UnknownKindStillChecksTheOtherKeys) {
-    EXPECT_FALSE(decodeScript(withStep(R"({"kind":"swipe","mouseButton":"middle"})")));
+TEST(ScriptDecode, UnknownKindLoadsAsACommentThatSaysWhatItWas) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"kind":"swipe","note":"测试"})", "测试（原「swipe」步骤已不再支持）"},
+        {R"({"note":"先写","kind":"swipe","delayMs":1})", "先写（原「swipe」步骤已不再支持）"},
+        {R"({"kind":"Delay","note":null})", "原「Delay」步骤已不再支持"},
+        {R"({"kind":""})", "原「」步骤已不再支持"}};
+    for (const auto& [json, note] : cases) {
+        SCOPED_TRACE(json);
+        const Script s = decodeOk(withStep(json));
+        ASSERT_EQ(s.steps.size(), 1u);
+        EXPECT_EQ(s.steps[0].kind, StepKind::comment);
+        EXPECT_EQ(s.steps[0].note, note);
+    }
+    EXPECT_FALSE(decodeScript(withStep(R"({"kind":"swipe","mouseButton":"middle"})")));   // other keys still checked
 }
 
 TEST(ScriptDecode, UnknownKeysAreIgnoredAtEveryLevel) {
@@ -188,54 +139,31 @@ std::vector<FailureCase> failureCases() {
         {"trailingGarbage", "{} x", {"JSON"}},
         {"emptyFile", "", {"空"}},
         {"topLevelArray", "[]", {"对象"}},
-        {"topLevelString", R"("x")", {"对象"}},
         {"nameNumber", R"({"name":5})", {"\"name\"", "字符串"}},
-        {"stepsObject", R"({"steps":{}})", {"\"steps\"", "数组"}},
         {"stepNotObject", R"({"steps":[{"kind":"delay"},3]})", {"第 2 步", "对象"}},
         {"missingKind", withStep(R"({"kind":"delay"},{"note":"x"})"), {"第 2 步", "\"kind\""}},
         {"nullKind", withStep(R"({"kind":null})"), {"第 1 步", "\"kind\""}},
-        {"kindNumber", withStep(R"({"kind":3})"), {"第 1 步", "\"kind\"", "字符串"}},
         {"unknownButton", withStep(R"({"kind":"delay"},{"kind":"delay"},{"kind":"mouseClick","mouseButton":"middle"})"),
          {"第 3 步", "\"mouseButton\"", "middle", "left"}},
-        {"unknownClickKind", withStep(R"({"kind":"mouseClick","clickKind":"triple"})"), {"\"clickKind\"", "triple"}},
-        {"unknownKeyKind", withStep(R"({"kind":"keyPress","keyKind":"hold"})"), {"\"keyKind\""}},
         {"enumCaseSensitive", withStep(R"({"kind":"colorCheck","colorMode":"ALL"})"), {"\"colorMode\""}},
         {"unknownBranchKind", withStep(R"({"kind":"lua","onFailure":{"kind":"retry"}})"),
          {"第 1 步", "\"onFailure\"", "\"kind\"", "retry"}},
-        {"unknownAfterAction", withStep(R"({"kind":"lua","onSuccess":{"afterAction":"pause"}})"),
-         {"\"onSuccess\"", "\"afterAction\""}},
-        {"branchNotObject", withStep(R"({"kind":"lua","onSuccess":"next"})"), {"\"onSuccess\"", "对象"}},
-        {"enabledString", withStep(R"({"kind":"delay","enabled":"true"})"), {"\"enabled\"", "布尔值"}},
         {"enabledNumber", withStep(R"({"kind":"delay","enabled":1})"), {"\"enabled\""}},
         {"xString", withStep(R"({"kind":"mouseMove","x":"1"})"), {"\"x\"", "数字"}},
         {"delayFraction", withStep(R"({"kind":"delay","delayMs":3.5})"), {"\"delayMs\"", "整数"}},
-        {"delayString", withStep(R"({"kind":"delay","delayMs":"500"})"), {"\"delayMs\"", "整数"}},
         {"delayAboveInt64", withStep(R"({"kind":"delay","delayMs":9223372036854775808})"), {"\"delayMs\"", "范围"}},
-        {"delayFarAboveInt64", withStep(R"({"kind":"delay","delayMs":123456789012345678901234567890})"),
-         {"\"delayMs\"", "范围"}},
-        {"delayBelowInt64", withStep(R"({"kind":"delay","delayMs":-9223372036854775809})"), {"\"delayMs\""}},
         {"delayHugeFloat", withStep(R"({"kind":"delay","delayMs":1e30})"), {"\"delayMs\"", "范围"}},
         {"keyCodeNegative", withStep(R"({"kind":"keyPress","keyCode":-1})"), {"\"keyCode\"", "0…65535"}},
         {"keyCodeTooLarge", withStep(R"({"kind":"keyPress","keyCode":65536})"), {"\"keyCode\"", "0…65535"}},
         {"branchKeyCodeTooLarge", withStep(R"({"kind":"lua","onFailure":{"keyCode":70000}})"),
          {"\"onFailure\"", "\"keyCode\""}},
-        {"modifiersFraction", withStep(R"({"kind":"keyPress","modifiers":1.5})"), {"\"modifiers\""}},
-        {"modifiersBool", withStep(R"({"kind":"keyPress","modifiers":true})"), {"\"modifiers\""}},
         {"badUuid", withStep(R"({"kind":"delay","id":"not-a-uuid"})"), {"\"id\"", "UUID"}},
-        {"uuidNumber", withStep(R"({"kind":"goto","gotoStepID":7})"), {"\"gotoStepID\""}},
         {"badTargetUuid", withStep(R"({"kind":"lua","onSuccess":{"kind":"jump","targetStepID":"0A1B2C3D"}})"),
          {"\"targetStepID\""}},
-        {"colorPointsObject", withStep(R"({"kind":"colorCheck","colorPoints":{}})"), {"\"colorPoints\"", "数组"}},
         {"colorPointNotObject", withStep(R"({"kind":"colorCheck","colorPoints":[[]]})"), {"第 1 个颜色点", "对象"}},
         {"colorPointNullKey",
          withStep(R"({"kind":"colorCheck","colorPoints":[{)" + kPoint + R"(},{)" + without(kPoint, "red") + R"(,"red":null}]})"),
          {"第 2 个颜色点", "\"red\""}},
-        {"colorPointWrongType", withStep(R"({"kind":"colorCheck","colorPoints":[{)" + without(kPoint, "tolerance") +
-                                         R"(,"tolerance":"10"}]})"),
-         {"\"tolerance\"", "整数"}},
-        {"templateNotObject", withStep(R"({"kind":"imageCheck","template":"png"})"), {"\"template\"", "对象"}},
-        {"templatePixelScaleString", R"({"templates":[{)" + without(kTemplate, "pixelScale") + R"(,"pixelScale":"2"}]})",
-         {"第 1 个模板", "\"pixelScale\""}},
         {"nanLiteral", withStep(R"({"kind":"mouseMove","x":NaN})"), {"JSON"}},
         {"numberOverflow", withStep(R"({"kind":"mouseMove","x":1e400})"), {"范围"}},
         {"invalidUtf8", "{\"name\":\"\xFF\"}", {"JSON"}},
@@ -261,33 +189,14 @@ INSTANTIATE_TEST_SUITE_P(EveryRule, RefusedDocument, testing::ValuesIn(failureCa
                              return std::string(info.param.name) + "_" + std::to_string(info.index);
                          });
 
-struct IntegerCase {
-    const char* literal;
-    int64_t expected;
-};
-
-class WholeNumber : public testing::TestWithParam<IntegerCase> {};
-
-TEST_P(WholeNumber, IsAcceptedForIntegerFields) {
-    const Script s = decodeOk(withStep(std::string(R"({"kind":"delay","delayMs":)") + GetParam().literal + "}"));
-    EXPECT_EQ(s.steps.at(0).delayMs, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Forms, WholeNumber,
-                         testing::Values(IntegerCase{"0", 0}, IntegerCase{"-0", 0}, IntegerCase{"3.0", 3},
-                                         IntegerCase{"1e3", 1000}, IntegerCase{"-2.5e1", -25},
-                                         IntegerCase{"9223372036854775807", std::numeric_limits<int64_t>::max()},
-                                         IntegerCase{"-9223372036854775808", std::numeric_limits<int64_t>::min()},
-                                         IntegerCase{"9007199254740992.0", 9007199254740992}));
-
-TEST(ScriptDecode, KeyCodeBoundsAndIntegerValuesForDoubles) {
-    const Script s = decodeOk(withStep(R"({"kind":"keyPress","keyCode":65535,"x":7,"y":-3,
-        "onSuccess":{"keyCode":0,"clickX":18446744073709551615}})"));
-    EXPECT_EQ(s.steps[0].keyCode, 65535);
-    EXPECT_EQ(s.steps[0].onSuccess.keyCode, 0);
-    EXPECT_EQ(s.steps[0].x, 7.0);
-    EXPECT_EQ(s.steps[0].y, -3.0);
-    EXPECT_EQ(s.steps[0].onSuccess.clickX, 18446744073709551615.0);
+TEST(ScriptDecode, WholeNumbersInAnyFormAreAcceptedForIntegerFields) {
+    const std::pair<const char*, int64_t> cases[] = {
+        {"-0", 0}, {"3.0", 3}, {"1e3", 1000}, {"-2.5e1", -25}, {"9007199254740992.0", 9007199254740992},
+        {"9223372036854775807", std::numeric_limits<int64_t>::max()},
+        {"-9223372036854775808", std::numeric_limits<int64_t>::min()}};
+    for (const auto& [literal, expected] : cases)
+        EXPECT_EQ(decodeOk(withStep(std::string(R"({"kind":"delay","delayMs":)") + literal + "}")).steps.at(0).delayMs,
+                  expected) << literal;
 }
 
 TEST(ScriptDecode, NestingLimitCountsBracketsOutsideStrings) {
@@ -317,52 +226,6 @@ TEST(ScriptDecode, RefusesDocumentsOverTheSizeLimit) {
     ASSERT_FALSE(atLimit);
     EXPECT_EQ(atLimit.error.find("64 MiB"), std::string::npos) << atLimit.error;
     EXPECT_NE(atLimit.error.find("JSON"), std::string::npos) << atLimit.error;
-}
-
-TEST(ScriptEncode, PrettyFormHasEveryKeyInTableOrderOneKeyPerLine) {
-    Script s;
-    s.name = "示例";
-    s.steps.emplace_back(StepKind::delay);
-    const std::string json = encodeOk(s);
-    const OrderedJson doc = OrderedJson::parse(json);
-    std::vector<std::string> keys;
-    for (const auto& [key, value] : doc.items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"name", "steps", "loopCount", "stepIntervalMs", "templates"}));
-    keys.clear();
-    for (const auto& [key, value] : doc["steps"][0].items()) keys.push_back(key);
-    // keyCode, template and gotoStepID are absent, so they are not written.
-    EXPECT_EQ(keys, (std::vector<std::string>{"id", "kind", "enabled", "note", "delayMs", "x", "y", "hasPoint",
-                                              "mouseButton", "clickKind", "moveDurationMs", "scrollAmount", "keyKind",
-                                              "modifiers", "text", "colorPoints", "colorMode", "threshold",
-                                              "searchFullScreen", "searchMargin", "clickOnMatch", "waitForCondition",
-                                              "timeoutMs", "pollMs", "onSuccess", "onFailure", "luaFile"}));
-    keys.clear();
-    for (const auto& [key, value] : doc["steps"][0]["onSuccess"].items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"kind", "clickX", "clickY", "clickHasPoint", "clickButton", "clickCount",
-                                              "keyModifiers", "afterAction"}));
-    EXPECT_NE(json.find("\n  \"name\" : \"示例\",\n"), std::string::npos) << json;
-    EXPECT_NE(json.find("\n      \"kind\" : \"delay\",\n"), std::string::npos) << json;
-    EXPECT_EQ(decodeOk(json), s);
-}
-
-TEST(ScriptEncode, OptionalsAreWrittenWhenSet) {
-    Script s;
-    Step& step = s.steps.emplace_back(StepKind::imageCheck);
-    step.keyCode = 12;
-    step.imageTemplate = ImageTemplate{};
-    step.gotoStepID = step.id;
-    step.onFailure.keyCode = 3;
-    step.onFailure.targetStepID = step.id;
-    step.onFailure.afterStepID = step.id;
-    s.templates.emplace_back();
-    const OrderedJson doc = OrderedJson::parse(encodeOk(s, JsonStyle::compact));
-    const auto& j = doc["steps"][0];
-    EXPECT_EQ(j["keyCode"], 12);
-    EXPECT_EQ(j["template"].size(), 7u);
-    EXPECT_EQ(j["gotoStepID"], step.id.string());
-    EXPECT_EQ(j["onFailure"].size(), 11u);
-    EXPECT_EQ(doc["templates"][0].size(), 7u);
-    EXPECT_EQ(j["colorPoints"].size(), 0u);
 }
 
 TEST(ScriptEncode, CompactFormHasNoWhitespaceOutsideStrings) {
