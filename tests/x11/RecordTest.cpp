@@ -7,15 +7,9 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -25,8 +19,6 @@
 #include "X11TestSupport.h"
 #include "input/InputRecorder.h"
 #include "model/ScriptJson.h"
-
-extern char** environ;
 
 using namespace std::chrono_literals;
 using namespace tapforge;
@@ -257,96 +249,6 @@ TEST_F(X11Record, PointerTracesOnlyWhenAskedAndSampledEvery120Ms) {
     EXPECT_THAT(actions(steps), ElementsAre("move@30,10", "move@50,10", "move@70,10", "move@90,10"));
 }
 
-TEST_F(X11Record, ButtonHeldWhenRecordingStopsEndsWithADown) {
-    inject->moveTo(70, 80);
-    startRecording();
-    inject->button(3, true);
-    collect(0);
-    recorder->stop();
-    inject->button(3, false);
-    EXPECT_THAT(actions(steps), ElementsAre("down right@70,80"));
-}
-
-// --- tapforge-cli record / play as separate processes ---
-
-std::filesystem::path cliPath() {
-    // The tests live in <build>/tests, the tool in <build>/bin.
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "tapforge-cli";
-}
-
-class Child {
-public:
-    Child(const std::vector<std::string>& args, const std::string& display) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // stderr too: a sanitizer report then shows in the failure message.
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::string_view(*e).rfind("DISPLAY=", 0) != 0) env.emplace_back(*e);
-        env.push_back("DISPLAY=" + display);
-        std::vector<char*> argv, envp;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        out_ = out[0];
-        fcntl(out_, F_SETFL, O_NONBLOCK);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-    }
-    bool started() const { return pid_ > 0; }
-    // Reads stdout until it holds `text` or `timeout` passes.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (output_.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) readSome(50);
-        return output_.find(text) != std::string::npos;
-    }
-    // Waits for the exit status; -1 on timeout (the child is then killed).
-    int wait(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            readSome(20);
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                while (readSome(0)) {
-                }
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-        }
-        return -1;
-    }
-    void signal(int sig) { kill(pid_, sig); }
-    const std::string& output() const { return output_; }
-
-private:
-    bool readSome(int waitMs) {
-        pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, waitMs) <= 0) return false;
-        char buffer[4096];
-        const ssize_t n = read(out_, buffer, sizeof buffer);
-        if (n <= 0) return false;
-        output_.append(buffer, static_cast<size_t>(n));
-        return true;
-    }
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string output_;
-};
-
 class X11RecordCli : public X11Record {
 protected:
     void SetUp() override {
@@ -378,69 +280,8 @@ protected:
         EXPECT_TRUE(decoded) << decoded.error;
         return decoded.script.value_or(Script{});
     }
-    static std::string lastLine(const std::string& out) {
-        std::string trimmed = out;
-        while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
-        return trimmed.substr(trimmed.rfind('\n') == std::string::npos ? 0 : trimmed.rfind('\n') + 1);
-    }
-
     std::filesystem::path folder;
 };
-
-TEST_F(X11RecordCli, BadArgumentsAndUnwritableFoldersAreRefusedBeforeRecording) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;
-    };
-    const std::string out = (folder / "x.json").string();
-    for (const Case& c : {Case{{}, "usage:"}, Case{{out, "--stop-key"}, "usage:"},
-                          Case{{out, "--stop-key", "ctrl+alt"}, "无法识别的停止热键：ctrl+alt"},
-                          Case{{out, "--stop-key", "ctrl+nokey"}, "无法识别的停止热键：ctrl+nokey"},
-                          Case{{out, "--frames"}, "usage:"},
-                          Case{{(folder / "missing" / "x.json").string()}, "无法写入："},
-                          Case{{folder.string()}, "是一个目录"}}) {
-        std::vector<std::string> args{cliPath().string(), "record"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        SCOPED_TRACE(::testing::PrintToString(args));
-        Child child(args, server->display());
-        ASSERT_TRUE(child.started());
-        EXPECT_EQ(child.wait(10s), 2) << child.output();
-        EXPECT_NE(child.output().find(c.message), std::string::npos) << child.output();
-        EXPECT_EQ(child.output().find("开始录制"), std::string::npos);
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder / "x.json"));
-}
-
-TEST_F(X11RecordCli, StopKeyEndsTheRecordingAndLeavesNoTraceInTheFile) {
-    auto child = startRecorder({"--stop-key", "ctrl+shift+r"});
-    inject->tap(XK_b);
-    sleepMs(100);
-    inject->key(XK_Control_L, true);
-    inject->key(XK_Shift_L, true);
-    inject->tap(XK_r);
-    inject->key(XK_Shift_L, false);
-    inject->key(XK_Control_L, false);
-    ASSERT_EQ(child->wait(10s), 0) << child->output();
-    const Script script = recorded();
-    EXPECT_EQ(script.name, "take");
-    EXPECT_THAT(actions(script.steps), ElementsAre("key 11"));
-    EXPECT_EQ(script.steps.size(), 1u) << "the pause before the stop key is dropped too";
-    EXPECT_EQ(lastLine(child->output()), "⏹ 结束录制，共 1 个步骤");
-}
-
-TEST_F(X11RecordCli, InterruptEndsTheRecordingAndWritesWhatWasRecorded) {
-    auto child = startRecorder({"--mouse-moves"});
-    EXPECT_TRUE(child->output().find("⏺ 开始录制（含鼠标轨迹）") != std::string::npos);
-    inject->moveTo(400, 10);
-    inject->click();
-    inject->tap(XK_F9 + 1);   // F10 is not the stop key
-    sleepMs(300);
-    child->signal(SIGINT);
-    ASSERT_EQ(child->wait(10s), 0) << child->output();
-    const Script script = recorded();
-    EXPECT_THAT(actions(script.steps), ElementsAre("move@400,10", "click left@400,10", "key 109"));
-    EXPECT_EQ(lastLine(child->output()), "⏹ 结束录制，共 " + std::to_string(script.steps.size()) + " 个步骤");
-}
 
 TEST_F(X11RecordCli, RecordedFilePlaysBackTheSameClicksAtTheSamePlaces) {
     ClickLog window(server->display());

@@ -16,23 +16,6 @@ using namespace tapforge::testing;
 
 namespace {
 
-std::vector<int> keysHeld(Display* d) {
-    char keys[32] = {};
-    XQueryKeymap(d, keys);
-    std::vector<int> held;
-    for (int kc = 0; kc < 256; ++kc)
-        if ((keys[kc / 8] >> (kc % 8)) & 1) held.push_back(kc);
-    return held;
-}
-
-unsigned buttonsHeld(Display* d) {
-    Window root, child;
-    int rootX, rootY, winX, winY;
-    unsigned mask = 0;
-    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
-    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
-}
-
 Step click(double x, double y, ClickKind kind = ClickKind::click, MouseButton button = MouseButton::left) {
     Step s(StepKind::mouseClick);
     s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button;

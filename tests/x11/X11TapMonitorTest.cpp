@@ -1,10 +1,8 @@
 // The recording tap and the key-down monitor, fed by another client's XTest input.
 #include <algorithm>
-#include <set>
 #include <thread>
 
 #include "X11TestSupport.h"
-#include "input/keymap/KeyMap.h"
 #include "platform/x11/X11KeyTable.h"
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -17,15 +15,6 @@ using namespace std::chrono_literals;
 using namespace tapforge;
 using namespace tapforge::platform;
 using namespace tapforge::testing;
-
-namespace {
-
-void pressKey(Display* d, unsigned keysym, bool press) {
-    XTestFakeKeyEvent(d, XKeysymToKeycode(d, keysym), press, CurrentTime);
-    XSync(d, False);
-}
-
-}  // namespace
 
 class X11Tap : public X11Test {
 protected:
@@ -93,10 +82,10 @@ TEST_F(X11Tap, DragsScrollsAndKeysWithFlags) {
     XTestFakeButtonEvent(d, 5, True, CurrentTime);
     XTestFakeButtonEvent(d, 5, False, CurrentTime);
     XSync(d, False);
-    pressKey(d, XK_Shift_L, true);
-    pressKey(d, XK_a, true);
-    pressKey(d, XK_a, false);
-    pressKey(d, XK_Shift_L, false);
+    other.press(XK_Shift_L, true);
+    other.press(XK_a, true);
+    other.press(XK_a, false);
+    other.press(XK_Shift_L, false);
     ASSERT_TRUE(waitForEvents(7));
     mainQueue->runFor(100ms);
     std::vector<TapEventType> types;
@@ -186,27 +175,6 @@ TEST_F(X11Tap, EveryTableKeyRoundTripsThroughTheLiveMapping) {
     EXPECT_EQ(window.keyReleases, posted);
 }
 
-TEST(X11KeyTable, CoversEveryNamedKeyButFn) {
-    std::set<uint16_t> tableCodes;
-    for (const auto& entry : platform::x11::virtualKeysyms()) {
-        EXPECT_TRUE(tableCodes.insert(entry.keyCode).second) << "duplicate " << entry.keyCode;
-        EXPECT_EQ(platform::x11::virtualCodeForKeysym(entry.keysym), entry.keyCode);
-        EXPECT_EQ(KeyMap::name(entry.keyCode).rfind("键码", 0), std::string::npos) << entry.keyCode << " has no name";
-    }
-    int named = 0;
-    for (int code = 0; code < 128; ++code) {
-        if (KeyMap::name(static_cast<uint16_t>(code)).rfind("键码", 0) == 0) continue;
-        ++named;
-        EXPECT_EQ(tableCodes.count(static_cast<uint16_t>(code)), code == 63 ? 0u : 1u) << code;
-    }
-    EXPECT_EQ(named, 108);
-    // Keysyms of PC keyboards on the same keys, and upper-case first levels.
-    EXPECT_EQ(platform::x11::virtualCodeForKeysym(XK_KP_End), 83);
-    EXPECT_EQ(platform::x11::virtualCodeForKeysym(XK_Help), 114);
-    EXPECT_EQ(platform::x11::virtualCodeForKeysym(XK_A), 0);
-    EXPECT_EQ(platform::x11::virtualCodeForKeysym(XK_Print), std::nullopt);
-}
-
 class X11KeyMonitor : public X11Test {
 protected:
     std::vector<KeyDown> keys;
@@ -241,11 +209,11 @@ TEST_F(X11KeyMonitor, OtherClientsKeysAreReportedOursAreNot) {
 TEST_F(X11KeyMonitor, ModifiersAreFlagsOfTheKeyNotKeysOfTheirOwn) {
     ASSERT_TRUE(startMonitor());
     OtherClient other(server->display());
-    pressKey(other.display(), XK_Control_L, true);
-    pressKey(other.display(), XK_Super_L, true);
+    other.press(XK_Control_L, true);
+    other.press(XK_Super_L, true);
     other.key(XK_Escape);
-    pressKey(other.display(), XK_Super_L, false);
-    pressKey(other.display(), XK_Control_L, false);
+    other.press(XK_Super_L, false);
+    other.press(XK_Control_L, false);
     ASSERT_TRUE(mainQueue->runUntil([&] { return !keys.empty(); }));
     mainQueue->runFor(150ms);
     ASSERT_EQ(keys.size(), 1u);

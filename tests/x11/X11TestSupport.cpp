@@ -1,4 +1,13 @@
 #include "X11TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string_view>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
@@ -8,6 +17,8 @@
 
 
 #include "platform/x11/X11Desktop.h"
+
+extern char** environ;
 
 namespace tapforge::testing {
 
@@ -73,6 +84,11 @@ void OtherClient::key(unsigned keysym) {
     XSync(display_, False);
 }
 
+void OtherClient::press(unsigned keysym, bool down) {
+    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime);
+    XSync(display_, False);
+}
+
 void OtherClient::click(int rootX, int rootY, unsigned button) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime);
     XTestFakeButtonEvent(display_, button, True, CurrentTime);
@@ -83,6 +99,103 @@ void OtherClient::click(int rootX, int rootY, unsigned button) {
 void OtherClient::move(int rootX, int rootY) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime);
     XSync(display_, False);
+}
+
+std::vector<int> keysHeld(Display* d) {
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    std::vector<int> held;
+    for (int kc = 0; kc < 256; ++kc)
+        if ((keys[kc / 8] >> (kc % 8)) & 1) held.push_back(kc);
+    return held;
+}
+
+static unsigned queryPointer(Display* d, platform::Point* at) {
+    Window root, child;
+    int rootX = 0, rootY = 0, winX, winY;
+    unsigned mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+    if (at) *at = platform::Point{static_cast<double>(rootX), static_cast<double>(rootY)};
+    return mask;
+}
+
+unsigned buttonsHeld(Display* d) {
+    return queryPointer(d, nullptr) & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+}
+
+platform::Point queryPointer(Display* d) {
+    platform::Point p;
+    queryPointer(d, &p);
+    return p;
+}
+
+std::filesystem::path cliPath() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "tapforge-cli";
+}
+
+Child::Child(const std::vector<std::string>& args, const std::string& display) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // stderr too: a sanitizer report then shows in the failure message.
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::string_view(*e).rfind("DISPLAY=", 0) != 0) env.emplace_back(*e);
+    env.push_back("DISPLAY=" + display);
+    std::vector<char*> argv, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    out_ = out[0];
+    fcntl(out_, F_SETFL, O_NONBLOCK);
+}
+
+Child::~Child() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+}
+
+bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (output_.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) readSome(50);
+    return output_.find(text) != std::string::npos;
+}
+
+int Child::wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        readSome(20);
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            while (readSome(0)) {
+            }
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+    }
+    return -1;
+}
+
+
+bool Child::readSome(int waitMs) {
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, waitMs) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<size_t>(n));
+    return true;
 }
 
 void X11Test::SetUp() {

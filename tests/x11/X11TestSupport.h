@@ -13,7 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
 #include <memory>
+#include <vector>
 #include <ostream>
 #include <optional>
 #include <string>
@@ -45,12 +50,41 @@ public:
     explicit OtherClient(const std::string& display);
     ~OtherClient();
     void key(unsigned keysym);           // press and release
+    void press(unsigned keysym, bool down);
     void click(int rootX, int rootY, unsigned button);
     void move(int rootX, int rootY);
     Display* display() const { return display_; }
 
 private:
     Display* display_ = nullptr;
+};
+
+// Keycodes and pointer buttons (X masks) held, as the server sees them.
+std::vector<int> keysHeld(Display* display);
+unsigned buttonsHeld(Display* display);
+platform::Point queryPointer(Display* display);   // root coordinates
+
+// tapforge-cli next to the test binaries (<build>/bin).
+std::filesystem::path cliPath();
+
+// A child process with DISPLAY set, its stdout and stderr read through a pipe; killed if still
+// running at destruction.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const std::string& display);
+    ~Child();
+    bool started() const { return pid_ > 0; }
+    // Reads output until it holds `text` or `timeout` passes.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+    // The exit status; -1 on timeout.
+    int wait(std::chrono::milliseconds timeout);
+    const std::string& output() const { return output_; }
+
+private:
+    bool readSome(int waitMs);
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string output_;
 };
 
 class X11Test : public ::testing::Test {
