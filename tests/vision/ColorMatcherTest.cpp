@@ -6,17 +6,7 @@
 namespace tapforge::vision {
 namespace {
 
-ColorPoint expect(double x, double y, int r, int g, int b, int tolerance = 10, bool enabled = true) {
-    ColorPoint p;
-    p.x = x;
-    p.y = y;
-    p.red = r;
-    p.green = g;
-    p.blue = b;
-    p.tolerance = tolerance;
-    p.enabled = enabled;
-    return p;
-}
+using test::point;
 
 struct ToleranceCase {
     Rgb screen;
@@ -30,7 +20,7 @@ class ColorTolerance : public testing::TestWithParam<ToleranceCase> {};
 TEST_P(ColorTolerance, LargestChannelDifferenceDecides) {
     const auto c = GetParam();
     const auto snap = test::snapshotOf(test::solid(5, 5, uint8_t(c.screen.red), uint8_t(c.screen.green), uint8_t(c.screen.blue)));
-    const auto r = ColorMatcher::check({expect(2, 2, 255, 0, 0, c.tolerance)}, MatchMode::all, snap);
+    const auto r = ColorMatcher::check({point(2, 2, 255, 0, 0, c.tolerance)}, MatchMode::all, snap);
     ASSERT_EQ(r.details.size(), 1u);
     EXPECT_EQ(r.details[0].matched, c.passes);
     EXPECT_EQ(r.matched, c.passes);
@@ -48,8 +38,8 @@ struct ModeFixture : testing::Test {
     void SetUp() override {
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 30; ++x) test::setPixel(img, x, y, uint8_t(x < 10 ? 200 : x < 20 ? 50 : 120), 0, 0);
-        points = {expect(5, 5, 200, 0, 0), expect(7, 5, 1, 2, 3, 0, false), expect(15, 5, 200, 0, 0),
-                  expect(25, 5, 120, 0, 0)};
+        points = {point(5, 5, 200, 0, 0), point(7, 5, 1, 2, 3, 0, false), point(15, 5, 200, 0, 0),
+                  point(25, 5, 120, 0, 0)};
     }
 };
 
@@ -73,7 +63,7 @@ TEST_F(ModeFixture, AnyPassesOnOnePoint) {
 
 TEST(ColorMatcher, AllPointsDisabled) {
     const auto snap = test::snapshotOf(test::solid(4, 4, 0, 0, 0));
-    const std::vector<ColorPoint> none = {expect(1, 1, 0, 0, 0, 10, false)};
+    const std::vector<ColorPoint> none = {point(1, 1, 0, 0, 0, 10, false)};
     const auto all = ColorMatcher::check(none, MatchMode::all, snap);
     EXPECT_TRUE(all.matched);
     EXPECT_TRUE(all.details.empty());
@@ -88,10 +78,10 @@ TEST(ColorMatcher, UnreadableSnapshotFailsWithoutDetails) {
     auto img = std::make_shared<platform::RgbaImage>(*broken.image);
     img->pixels.resize(3);
     broken.image = img;
-    const auto r = ColorMatcher::check({expect(1, 1, 0, 0, 0)}, MatchMode::all, broken);
+    const auto r = ColorMatcher::check({point(1, 1, 0, 0, 0)}, MatchMode::all, broken);
     EXPECT_FALSE(r.matched);
     EXPECT_TRUE(r.details.empty());
-    EXPECT_FALSE(ColorMatcher::check({expect(1, 1, 0, 0, 0)}, MatchMode::all, ScreenSnapshot{}).matched);
+    EXPECT_FALSE(ColorMatcher::check({point(1, 1, 0, 0, 0)}, MatchMode::all, ScreenSnapshot{}).matched);
 }
 
 // Snapshot 10 x 4 at origin (100, 50); the two rightmost columns differ from each other.
@@ -105,11 +95,11 @@ TEST(ColorMatcher, EdgesAndRounding) {
     const auto snap = test::snapshotOf(img, 1.0, {100, 50});
     const auto r = ColorMatcher::check(
         {
-            expect(110, 51, 0, 0, 0, 255),             // pixel x exactly width: outside
-            expect(109.6, 51, 90, 90, 90, 0),          // rounds to x = 10: only column 9 counts
-            expect(100, 50, 10, 10, 10, 0),            // corner: 40 over 4 pixels
-            expect(99.99, 50, 0, 0, 0, 255),           // just left of the snapshot
-            expect(std::nan(""), 50, 0, 0, 0, 255),
+            point(110, 51, 0, 0, 0, 255),             // pixel x exactly width: outside
+            point(109.6, 51, 90, 90, 90, 0),          // rounds to x = 10: only column 9 counts
+            point(100, 50, 10, 10, 10, 0),            // corner: 40 over 4 pixels
+            point(99.99, 50, 0, 0, 0, 255),           // just left of the snapshot
+            point(std::nan(""), 50, 0, 0, 0, 255),
         },
         MatchMode::any, snap);
     ASSERT_EQ(r.details.size(), 5u);
@@ -119,18 +109,6 @@ TEST(ColorMatcher, EdgesAndRounding) {
     EXPECT_TRUE(r.details[2].matched) << r.details[2].actual.red;
     EXPECT_FALSE(r.details[3].matched);
     EXPECT_FALSE(r.details[4].matched);
-}
-
-TEST(ColorMatcher, ScaleTwoSnapshotMapsPointsToPixels) {
-    platform::RgbaImage img = test::solid(40, 40, 0, 0, 0);
-    // Global point (105, 107) is pixel (10, 14) at scale 2 from origin (100, 100).
-    for (int y = 13; y <= 15; ++y)
-        for (int x = 9; x <= 11; ++x) test::setPixel(img, x, y, 0, 250, 0);
-    const auto snap = test::snapshotOf(img, 2.0, {100, 100});
-    const auto r = ColorMatcher::check({expect(105, 107, 0, 250, 0, 0), expect(105, 100, 0, 250, 0, 0)}, MatchMode::all, snap);
-    ASSERT_EQ(r.details.size(), 2u);
-    EXPECT_TRUE(r.details[0].matched);
-    EXPECT_FALSE(r.details[1].matched);
 }
 
 }  // namespace

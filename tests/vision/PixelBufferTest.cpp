@@ -28,24 +28,6 @@ TEST(PixelBuffer, AverageCountsOnlyPixelsInsideTheBuffer) {
     EXPECT_EQ(b.averageRGB(4, 0, 1), (Rgb{4, 4, 5}));      // one past the edge: (3,0) and (3,1) only
 }
 
-TEST(PixelBuffer, AverageIgnoresAlphaAndHandlesExtremeArguments) {
-    platform::RgbaImage img = test::solid(3, 3, 90, 60, 30, 7);
-    const PixelBuffer b = bufferOf(img);
-    EXPECT_EQ(b.averageRGB(1, 1, 1), (Rgb{90, 60, 30}));
-    EXPECT_EQ(b.averageRGB(1, 1, 1000), (Rgb{90, 60, 30}));
-    EXPECT_EQ(b.averageRGB(INT32_MAX, INT32_MAX, 1), (Rgb{}));
-    EXPECT_EQ(b.averageRGB(1, 1, -1), (Rgb{}));
-}
-
-TEST(PixelBuffer, GrayOfPrimaries) {
-    platform::RgbaImage img = test::solid(2, 1, 255, 255, 255);
-    test::setPixel(img, 1, 0, 255, 0, 0);
-    const auto g = bufferOf(img).grayFloats();
-    ASSERT_EQ(g.size(), 2u);
-    EXPECT_NEAR(g[0], 255.0f, 1e-3);
-    EXPECT_FLOAT_EQ(g[1], 0.299f * 255.0f);
-}
-
 // The vector path must give the scalar formula's values bit for bit, for every length (the
 // blocks of 16 and the remainder) and every byte value.
 TEST(PixelBuffer, VectorGrayEqualsScalarFormulaExactly) {

@@ -43,12 +43,6 @@ TEST(Resize, DownscaleAveragesTheCoveredArea) {
     EXPECT_NEAR(total * 19 / 5, 95.0f, 1e-3);
 }
 
-TEST(Resize, UpscaleInterpolatesBetweenPixelCentres) {
-    std::vector<float> g = {0, 100}, out;
-    ASSERT_TRUE(resizeGray(g.data(), 2, 1, 2, 4, 1, out));
-    EXPECT_EQ(out, (std::vector<float>{0, 25, 75, 100}));
-}
-
 // Resizing grey equals the grey of the resized colour image, up to the colour path's rounding.
 TEST(Resize, GreyPathMatchesColourPath) {
     const auto img = test::texture(90, 70, 4);

@@ -13,13 +13,7 @@ namespace {
 using platform::Rect;
 using platform::sim::SimDesktop;
 
-ColorPoint at(double x, double y, bool enabled = true) {
-    ColorPoint p;
-    p.x = x;
-    p.y = y;
-    p.enabled = enabled;
-    return p;
-}
+ColorPoint at(double x, double y, bool enabled = true) { return test::point(x, y, 0, 0, 0, 10, enabled); }
 
 struct FakeScreens : platform::Screens {
     std::vector<platform::ScreenInfo> list;
@@ -143,21 +137,6 @@ TEST(ScreenCapture, AGrabNeverOverwritesAHeldSnapshot) {
     EXPECT_EQ(second->image->pixel(5, 5)[0], 9);
 }
 
-TEST(ScreenCapture, ReleasedSnapshotStorageIsReused) {
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 100, 100});
-    ScreenCapture capture(sim->desktop());
-    const platform::RgbaImage* firstImage = nullptr;
-    {
-        const auto first = capture.grab({0, 0, 50, 50});
-        ASSERT_TRUE(first);
-        firstImage = first->image.get();
-    }
-    const auto again = capture.grab({0, 0, 50, 50});
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->image.get(), firstImage);
-}
-
 // Several threads sharing one capture object: each snapshot keeps its own pixels.
 TEST(ScreenCapture, ConcurrentGrabsKeepTheirOwnPixels) {
     auto sim = SimDesktop::create();
@@ -185,18 +164,6 @@ TEST(ScreenCapture, ConcurrentGrabsKeepTheirOwnPixels) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(ScreenCapture, MainDisplayGrabUsesTheMainDisplayBounds) {
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 1920, 1080}, 2.0);
-    sim->addScreen({1920, 0, 1280, 1024});
-    ScreenCapture capture(sim->desktop());
-    const auto snap = capture.grabMainDisplay();
-    ASSERT_TRUE(snap);
-    EXPECT_EQ(snap->origin, (platform::Point{0, 0}));
-    EXPECT_EQ(snap->image->width, 3840);
-    EXPECT_EQ(snap->scale, 2.0);
-}
-
 TEST(ScreenCoordinates, TwoDisplaysSideBySide) {
     auto sim = SimDesktop::create();
     sim->addScreen({0, 0, 1920, 1080});
@@ -221,18 +188,6 @@ TEST(ScreenCoordinates, PrimaryHeightRules) {
     ScreenCapture capture(screens, std::make_shared<FixedGrab>());
     // Second screen: global y = 600 - 100 - 300 = 200.
     EXPECT_EQ(capture.desktopBounds(), (Rect{5, 0, 1200, 600}));
-}
-
-TEST(ScreenCoordinates, UnionFrameStartsFromZeroRectangle) {
-    EXPECT_EQ(ScreenCoordinates::unionFrame(std::vector<platform::ScreenInfo>{}), (Rect{0, 0, 0, 0}));
-    EXPECT_EQ(ScreenCoordinates::unionFrame({{{100, 50, 200, 100}, 1}}), (Rect{0, 0, 300, 150}));
-}
-
-TEST(ScreenCapture, NoScreensFallsBackToTheMainDisplay) {
-    auto screens = std::make_shared<FakeScreens>();
-    screens->main = {0, 0, 640, 480};
-    ScreenCapture capture(screens, std::make_shared<FixedGrab>());
-    EXPECT_EQ(capture.desktopBounds(), (Rect{0, 0, 640, 480}));
 }
 
 }  // namespace

@@ -85,16 +85,6 @@ TEST(TemplateCache, TwentyFifthEntryEmptiesTheCache) {
     EXPECT_EQ(cache.size(), 2u);
 }
 
-TEST(TemplateCache, DistinctTextsNeverShareAnEntry) {
-    TemplateCache cache;
-    const auto a = cache.image(templateOf(test::solid(2, 2, 255, 0, 0)));
-    const auto b = cache.image(templateOf(test::solid(2, 2, 0, 0, 255)));
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(a->pixels[0], 255);
-    EXPECT_EQ(b->pixels[2], 255);
-    EXPECT_EQ(cache.size(), 2u);
-}
-
 TEST(TemplateCache, ConcurrentLookupsAgreeOnPixels) {
     TemplateCache& cache = TemplateCache::shared();
     std::vector<ImageTemplate> templates;

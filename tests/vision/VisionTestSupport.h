@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <random>
 
+#include "model/ColorPoint.h"
 #include "platform/ScreenGrab.h"
 #include "vision/ScreenSnapshot.h"
 
@@ -69,6 +70,19 @@ inline platform::RgbaImage cut(const platform::RgbaImage& src, int x0, int y0, i
 inline void paste(platform::RgbaImage& dst, const platform::RgbaImage& src, int x0, int y0) {
     for (int y = 0; y < src.height; ++y)
         std::copy_n(src.pixel(0, y), size_t(src.width) * 4, dst.pixels.data() + (size_t(y0 + y) * dst.width + x0) * 4);
+}
+
+// A colour point expecting (r, g, b) within `tolerance`.
+inline ColorPoint point(double x, double y, int r = 0, int g = 0, int b = 0, int tolerance = 10, bool enabled = true) {
+    ColorPoint p;
+    p.x = x;
+    p.y = y;
+    p.red = r;
+    p.green = g;
+    p.blue = b;
+    p.tolerance = tolerance;
+    p.enabled = enabled;
+    return p;
 }
 
 inline ScreenSnapshot snapshotOf(platform::RgbaImage img, double scale = 1.0, platform::Point origin = {0, 0}) {
