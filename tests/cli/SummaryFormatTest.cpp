@@ -123,12 +123,6 @@ TEST_F(CliTest, SummaryOfTheDemoListsEveryStep) {
               "成功: 继续下一步 ／ 失败: 左键单击 (500, 300) → 跳转 → 第 2 步：延迟 800 ms");
 }
 
-TEST_F(CliTest, SummaryOfAnEmptyScriptPrintsNothing) {
-    const Outcome r = run({"summary", write("empty.json", "{}")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-}
-
 TEST_F(CliTest, LineBreaksAndTabsInTextsKeepOneLinePerStep) {
     const Outcome r = run({"summary", write("notes.json", R"({"steps":[{"kind":"comment","note":"a\tb\nc\r\nd"},
         {"kind":"typeText","text":"x\ny"},{"kind":"delay"}]})")});
