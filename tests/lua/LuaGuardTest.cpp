@@ -33,21 +33,6 @@ protected:
     std::unique_ptr<LuaRuntime> runtime;
 };
 
-TEST_F(LuaGuardTest, ClockAndDeadlineFollowTheInjectedClock) {
-    EXPECT_EQ(tfg_now_ms(), 1000);
-    EXPECT_FALSE(tfg_deadline_reached());
-    tfg_set_deadline_ms(1005);
-    EXPECT_FALSE(tfg_deadline_reached());
-    clock->advance(4999);
-    EXPECT_FALSE(tfg_deadline_reached());
-    clock->advance(1);
-    EXPECT_TRUE(tfg_deadline_reached());
-    tfg_set_deadline_ms(0);
-    EXPECT_FALSE(tfg_deadline_reached());
-    setLuaGuardClock(nullptr);
-    EXPECT_NE(tfg_now_ms(), 1005);
-}
-
 TEST_F(LuaGuardTest, EndlessLoopStopsWithinOneCountPeriodOfTheRequest) {
     double passes = -1;
     runtime->registerTable("r", {{"note", [&](LuaRuntime& lua) { passes = *lua.argumentDouble(1); return 0; }}});
@@ -73,11 +58,6 @@ TEST_F(LuaGuardTest, DeadlineEndsALoopAndIsClearedByTheHook) {
     EXPECT_GE(clock->nowMicros(), 1'500'000);
     // The check comes at count events only: a few ticks past, never a whole extra period.
     EXPECT_LT(clock->nowMicros(), 1'500'000 + kTfgHookInstructionCount * 1000 / 4);
-}
-
-TEST_F(LuaGuardTest, NoDeadlineLetsTheScriptRunUntilItEnds) {
-    tfg_set_deadline_ms(0);
-    EXPECT_EQ(run("for i = 1, 200000 do t.tick() end"), LuaRunOutcome::success());
 }
 
 struct Escape {
@@ -106,11 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, GuardEscapeTest,
     ::testing::Values(
         Escape{"pcall", "while true do pcall(function() while true do if t.tick then t.tick() end end end) end"},
-        Escape{"nestedPcall", "while true do pcall(pcall, function() while true do t.tick() end end) end"},
         Escape{"xpcall", "while true do xpcall(function() while true do t.tick() end end, function(e) return e end) end"},
         Escape{"coroutine",
-               "while true do local co = coroutine.create(function() while true do t.tick() end end) coroutine.resume(co) end"},
-        Escape{"oneLine", "while true do pcall(function() while true do t.tick() end end) end"}),
+               "while true do local co = coroutine.create(function() while true do t.tick() end end) coroutine.resume(co) end"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LuaGuardTest, StopFromAnotherThreadEndsABusyLoop) {
@@ -162,20 +140,6 @@ TEST_F(ShimStackTest, SuccessLeavesAllResultsFailureExactlyOneValue) {
     EXPECT_EQ(tfg_run_file(L, "/nonexistent/file.lua"), LUA_ERRFILE);
     EXPECT_EQ(tfg_gettop(L), 2);
     EXPECT_EQ(lua_tointeger(L, 1), 99);
-}
-
-TEST_F(ShimStackTest, TypeNameTakesAStackIndex) {
-    EXPECT_STREQ(tfg_typename(L, 1), "number");
-    EXPECT_STREQ(tfg_typename(L, 5), "no value");
-    EXPECT_EQ(tfg_type(L, 5), tfg_TNONE());
-    EXPECT_EQ(tfg_upvalueindex(1), LUA_REGISTRYINDEX - 1);
-    EXPECT_EQ(tfg_upvalueindex(1), -1001001);
-}
-
-TEST_F(ShimStackTest, HookIsACountHookEvery20000Instructions) {
-    EXPECT_EQ(lua_gethookmask(L), LUA_MASKCOUNT);
-    EXPECT_EQ(lua_gethookcount(L), 20000);
-    EXPECT_EQ(lua_gethook(L), &tfg_hook);
 }
 
 }  // namespace

@@ -72,13 +72,6 @@ INSTANTIATE_TEST_SUITE_P(Returns, LuaResultTest,
                                            ResultCase{"", true}, ResultCase{"return nil, false", true},
                                            ResultCase{"return 0", true}, ResultCase{"return 'false'", true}));
 
-TEST_F(LuaStepTest, LogLinesOfAStepThatSleeps) {
-    folder.write("sleepy.lua", "log('inside', 1) sleep(250)");
-    play(scriptOf({luaStep("sleepy.lua")}), folder.path());
-    EXPECT_EQ(log, (Strings{"▶︎ 开始执行「测试」，共 1 个步骤，循环 1 次", "▶︎ Lua：sleepy.lua", "inside\t1",
-                            "✔︎ Lua 执行完成（250 ms）", "✔︎ 全部循环执行完毕"}));
-}
-
 TEST_F(LuaStepTest, OneStateServesEveryLuaStepAndPass) {
     folder.write("count.lua", "counter = (counter or 0) + 1 log('n=' .. counter)");
     Script script = scriptOf({luaStep("count.lua"), luaStep("count.lua")}, 2);
@@ -179,44 +172,6 @@ TEST_F(LuaStepTest, StopDuringAnEndlessLoop) {
     };
     play(scriptOf({luaStep("spin.lua", 0), delayStep(100)}), folder.path());
     EXPECT_EQ(lines(), (Strings{"▶︎ Lua：spin.lua", "⏹ Lua 脚本被中断", "⏹ 已手动停止"}));
-}
-
-TEST_F(LuaStepTest, StopDuringAnEndlessLoopThatCatchesErrors) {
-    folder.write("stubborn.lua", "while true do pcall(function() while true do end end) end");
-    runner->onLog = [this](const std::string& line) {
-        log.push_back(line);
-        if (line == "▶︎ Lua：stubborn.lua") runner->stop();
-    };
-    play(scriptOf({luaStep("stubborn.lua", 0)}), folder.path());
-    EXPECT_EQ(lines(), (Strings{"▶︎ Lua：stubborn.lua", "⏹ Lua 脚本被中断", "⏹ 已手动停止"}));
-}
-
-TEST_F(LuaStepTest, StopDuringSleep) {
-    folder.write("nap.lua", "sleep(600000)");
-    stopAt(310);
-    play(scriptOf({luaStep("nap.lua", 0)}), folder.path());
-    EXPECT_EQ(lines(), (Strings{"▶︎ Lua：nap.lua", "⏹ Lua 脚本被中断", "⏹ 已手动停止"}));
-    EXPECT_LE(nowMs(), 330);
-}
-
-TEST_F(LuaStepTest, StopDuringImageWait) {
-    folder.write("wait.lua", "local x = image.wait('icon', 0.9, 600000) log(tostring(x)) while true do end");
-    Script script = scriptOf({luaStep("wait.lua", 0)});
-    script.templates.push_back(templateNamed("icon"));
-    stopAt(1000);
-    play(script, folder.path());
-    EXPECT_EQ(log, (Strings{"Lua 可用模板库：icon", "▶︎ 开始执行「测试」，共 1 个步骤，循环 1 次", "▶︎ Lua：wait.lua", "nil",
-                            "⏹ Lua 脚本被中断", "⏹ 已手动停止"}));
-    EXPECT_LE(nowMs(), 1020);
-}
-
-TEST_F(LuaStepTest, MemoryCapFailsTheStepNotTheProcess) {
-    makeRunner(std::make_shared<LuaMacroHost>(sim->desktop(), 8u << 20));
-    folder.write("hog.lua", "local t = {} for i = 1, 1e9 do t[i] = string.rep('z', 64) .. i end");
-    folder.write("after.lua", "log('still alive')");
-    play(scriptOf({luaStep("hog.lua"), luaStep("after.lua")}), folder.path());
-    EXPECT_EQ(lines()[1], "✘ Lua 出错：not enough memory");
-    EXPECT_EQ(lines()[3], "still alive");
 }
 
 // The dry-run clock advances with real time, so a CPU-bound loop reaches its limit.

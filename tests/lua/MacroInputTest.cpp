@@ -12,13 +12,6 @@ TEST_F(MacroTest, LogJoinsEveryArgumentWithTabs) {
     EXPECT_EQ(logs, (Strings{"1\tnil\ta", "", "nil", "3-x", "", "s"}));
 }
 
-TEST_F(MacroTest, HexAndTheGotoAliasComeFromThePrelude) {
-    EXPECT_EQ(value("return hex(300, -4, 15.9)"), LuaValue::makeString("#FF000F"));
-    EXPECT_EQ(value("return color.hex(1, 2, 255)"), LuaValue::makeString("#0102FF"));
-    EXPECT_EQ(errorOf("color.hex(1, 2)"), "color.hex(r, g, b) 需要三个分量");
-    EXPECT_EQ(value("return script['goto'] == script.jump"), LuaValue::makeBool(true));
-}
-
 struct ClickCase {
     const char* call;
     Strings presses;
@@ -37,8 +30,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ClickCase{"mouse.click('right', 2)", {"right@50,60#1", "right@50,60#2"}},
                       ClickCase{"mouse.click(100, 200, 9)",
                                 {"left@100,200#1", "left@100,200#2", "left@100,200#1", "left@100,200#1", "left@100,200#1"}},
-                      ClickCase{"mouse.click(100)", {"left@50,60#1"}},
-                      ClickCase{"mouse.click(100, 200, 'middle')", {"center@100,200#1"}},
                       ClickCase{"mouse.click(100, 200, '右键', 3)", {"right@100,200#1", "right@100,200#2", "right@100,200#1"}},
                       ClickCase{"mouse.click('r', 'M', 0)", {"center@50,60#1"}},
                       ClickCase{"mouse.click(10, 20, 2.5)", {"left@10,20#1"}},
@@ -80,14 +71,6 @@ TEST_F(MacroTest, PositionMoveDragAndScroll) {
     EXPECT_EQ(values("return mouse.pos()"), (std::vector{LuaValue::makeNumber(30), LuaValue::makeNumber(40)}));
 }
 
-TEST_F(MacroTest, MouseArgumentErrorsAreExactTexts) {
-    EXPECT_EQ(errorOf("mouse.move(1)"), "mouse.move(x, y[, durationMs]) 需要坐标");
-    EXPECT_EQ(errorOf("mouse.drag(1, 2, 3)"), "mouse.drag(x1, y1, x2, y2[, durationMs]) 需要四个坐标");
-    EXPECT_EQ(errorOf("mouse.scroll(2.5)"), "mouse.scroll(amount[, x, y]) 需要滚动量");
-    EXPECT_EQ(errorOf("mouse.scroll()"), "mouse.scroll(amount[, x, y]) 需要滚动量");
-    EXPECT_TRUE(sim->postedEvents().empty());
-}
-
 struct KeyCase {
     const char* call;
     Strings keys;
@@ -103,25 +86,10 @@ TEST_P(KeyboardTest, KeyForms) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, KeyboardTest,
     ::testing::Values(KeyCase{"keyboard.press('cmd+c')", {"down 55", "down 8", "up 8", "up 55"}},
-                      KeyCase{"keyboard.press('shift')", {"down 56", "up 56"}},
                       KeyCase{"keyboard.press(36.9)", {"down 36", "up 36"}},
-                      KeyCase{"keyboard.press('a')", {"down 0", "up 0"}},
                       KeyCase{"keyboard.down('ctrl+x') keyboard.up('ctrl+x')", {"down 59", "down 7", "up 7", "up 59"}},
                       KeyCase{"keyboard.hotkey('cmd+shift+s')", {"down 56", "down 55", "down 1", "up 1", "up 55", "up 56"}},
                       KeyCase{"keyboard.type('ab') keyboard.type(5) keyboard.type()", {"down 0", "up 0", "down 11", "up 11"}}));
-
-TEST_F(MacroTest, KeyboardErrorsAreExactTexts) {
-    EXPECT_EQ(errorOf("keyboard.press(0)"), "keyboard.press(key) 无法识别的按键");
-    EXPECT_EQ(errorOf("keyboard.press(70000)"), "keyboard.press(key) 无法识别的按键");
-    EXPECT_EQ(errorOf("keyboard.down('nokey')"), "keyboard.down(key) 无法识别的按键");
-    EXPECT_EQ(errorOf("keyboard.up({})"), "keyboard.up(key) 无法识别的按键");
-    EXPECT_EQ(errorOf("keyboard.hotkey('cmd+shift')"), "无法解析组合键：cmd+shift");
-    EXPECT_EQ(errorOf("keyboard.hotkey(5)"), "keyboard.hotkey(\"cmd+shift+s\") 需要组合键字符串");
-    EXPECT_TRUE(sim->postedEvents().empty());
-    EXPECT_EQ(value("return keyboard.keycode('return')"), LuaValue::makeNumber(36));
-    EXPECT_EQ(value("return keyboard.keycode(36)"), LuaValue::makeNil());
-    EXPECT_EQ(value("return keyboard.keycode('nokey')"), LuaValue::makeNil());
-}
 
 TEST_F(MacroTest, JumpAndStopAreRecordedWhileTheFileRunsOn) {
     EXPECT_EQ(errorOf("script.jump(0)"), "script.jump(步骤序号) 需要从 1 开始的步骤序号");
@@ -140,12 +108,6 @@ TEST_F(MacroTest, SleepOfNothingReturnsWithoutLookingAtTheFlags) {
     // The count hook would fire after 20 000 instructions; these chunks are far shorter.
     EXPECT_EQ(run("sleep(0) sleep(-5) sleep() _tfg.sleep(0.5)"), LuaRunOutcome::success());
     EXPECT_EQ(sim->clock().totalSleptMicros(), before);
-}
-
-TEST_F(MacroTest, SleepTakesExactlyItsTimeInSlices) {
-    const int64_t before = nowMs();
-    ASSERT_TRUE(run("sleep(45)").succeeded);
-    EXPECT_EQ(nowMs() - before, 45);
 }
 
 TEST_F(MacroTest, StopDuringSleepEndsItAtTheNextSlice) {

@@ -1,7 +1,6 @@
 // The color, image and screen tables: sampling, colour arguments and hex parsing, point
 // tables, the waits and their stop behaviour, template lookup and search.
-#include <random>
-
+#include "../vision/VisionTestSupport.h"
 #include "MacroFixture.h"
 #include "vision/Base64.h"
 #include "vision/PngCodec.h"
@@ -133,14 +132,6 @@ TEST_F(ColorTest, WaitAllWithoutModeTakesTimeoutFromTheSecondArgument) {
     EXPECT_EQ(errorOf("color.waitAll({})"), "color.waitAll 的颜色点表为空");
 }
 
-TEST_F(ColorTest, PollBelowTwentyMillisecondsIsRaised) {
-    const int64_t start = nowMs();
-    const int grabs = sim->grabCount();
-    EXPECT_EQ(value("return color.wait(110, 110, '#00ff00', 10, 100, 1)"), LuaValue::makeBool(false));
-    EXPECT_EQ(nowMs() - start, 100);
-    EXPECT_EQ(sim->grabCount() - grabs, 6);
-}
-
 TEST_F(ColorTest, StopDuringAWaitReturnsFalseAndTheHookEndsTheScript) {
     const int64_t start = nowMs();
     sim->clock().atMs(start + 410, [] { tfg_request_interrupt(1); });
@@ -160,18 +151,7 @@ TEST_F(ColorTest, DeadlineDuringAWaitReturnsFalse) {
 
 // --- images
 
-// A deterministic noisy image, so a cut-out matches only where it came from.
-RgbaImage noise(int width, int height, uint32_t seed) {
-    RgbaImage image{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4)};
-    std::mt19937 random(seed);
-    for (size_t i = 0; i < image.pixels.size(); i += 4) {
-        image.pixels[i] = static_cast<uint8_t>(random());
-        image.pixels[i + 1] = static_cast<uint8_t>(random());
-        image.pixels[i + 2] = static_cast<uint8_t>(random());
-        image.pixels[i + 3] = 255;
-    }
-    return image;
-}
+using vision::test::noise;
 
 ImageTemplate templateOf(const std::string& name, const RgbaImage& image) {
     ImageTemplate t;
@@ -214,22 +194,10 @@ TEST_F(ImageTest, FindReportsTheCentreAndFallsBackToCaseInsensitiveNames) {
     EXPECT_EQ(errorOf("image.find('logo')"), "截屏失败，请确认已授权「屏幕录制」");
 }
 
-TEST_F(ImageTest, ExistsTurnsFailuresIntoFalse) {
-    EXPECT_EQ(value("return image.exists('Logo')"), LuaValue::makeBool(true));
-    EXPECT_EQ(value("return image.exists('absent')"), LuaValue::makeBool(false));
-    EXPECT_EQ(value("return image.exists('nope')"), LuaValue::makeBool(false));
-    EXPECT_EQ(value("return image.exists('broken')"), LuaValue::makeBool(false));
-    EXPECT_EQ(errorOf("image.exists()"), "image.exists(\"模板名\"[, 相似度]) 需要模板名称");
-}
-
 TEST_F(ImageTest, FindInSearchesOnlyTheRegion) {
     EXPECT_EQ(values("return image.findIn('logo', 290, 30, 50, 40)").size(), 3u);
     EXPECT_EQ(value("return image.findIn('logo', 0, 0, 200, 200)"), LuaValue::makeNil());
     EXPECT_EQ(errorOf("image.findIn('logo', 0, 0, 200)"), "image.findIn(\"模板名\", x, y, w, h[, 相似度]) 参数不足");
-}
-
-TEST_F(ImageTest, ListIsSorted) {
-    EXPECT_EQ(value("return table.concat(image.list(), ',')"), LuaValue::makeString("absent,broken,logo"));
 }
 
 TEST_F(ImageTest, WaitForATemplateNeverShownReturnsNilAtTheTimeout) {
