@@ -59,59 +59,6 @@ private:
     int originX_;
 };
 
-// A window covering the whole root that logs every button press and release with its place.
-class ClickLog {
-public:
-    struct Entry {
-        bool press;
-        unsigned button;
-        int x, y;   // root coordinates
-        friend bool operator==(const Entry&, const Entry&) = default;
-    };
-
-    explicit ClickLog(const std::string& display) {
-        d_ = XOpenDisplay(display.c_str());
-        if (!d_) return;
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
-        window_ = XCreateWindow(d_, DefaultRootWindow(d_), 0, 0, kRootWidth, kRootHeight, 0, CopyFromParent,
-                                InputOutput, CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
-        XMapRaised(d_, window_);
-        XSync(d_, False);
-        for (int i = 0; i < 100; ++i) {
-            XEvent e;
-            if (XCheckTypedWindowEvent(d_, window_, MapNotify, &e)) break;
-            sleepMs(10);
-        }
-    }
-    ~ClickLog() {
-        if (d_) XCloseDisplay(d_);
-    }
-    bool ok() const { return d_ != nullptr; }
-
-    // Everything received so far (after letting the server deliver for `settle`).
-    std::vector<Entry> take(std::chrono::milliseconds settle = 200ms) {
-        const auto deadline = std::chrono::steady_clock::now() + settle;
-        do {
-            XSync(d_, False);
-            while (XPending(d_) > 0) {
-                XEvent e;
-                XNextEvent(d_, &e);
-                if (e.type == ButtonPress || e.type == ButtonRelease)
-                    entries_.push_back({e.type == ButtonPress, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-            }
-            sleepMs(10);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return std::exchange(entries_, {});
-    }
-
-private:
-    Display* d_ = nullptr;
-    Window window_ = 0;
-    std::vector<Entry> entries_;
-};
-
 std::string describe(const Step& s) {
     auto pt = [&] {
         std::string text = "@";
@@ -284,8 +231,8 @@ protected:
 };
 
 TEST_F(X11RecordCli, RecordedFilePlaysBackTheSameClicksAtTheSamePlaces) {
-    ClickLog window(server->display());
-    ASSERT_TRUE(window.ok());
+    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    ASSERT_NE(window.display(), nullptr);
     auto child = startRecorder({});
     inject->moveTo(120, 130);
     inject->click();
@@ -312,7 +259,8 @@ TEST_F(X11RecordCli, RecordedFilePlaysBackTheSameClicksAtTheSamePlaces) {
     sleepMs(150);
     inject->tap(XK_F9);
     ASSERT_EQ(child->wait(10s), 0) << child->output();
-    const std::vector<ClickLog::Entry> live = window.take();
+    window.pump(200ms);
+    const std::vector<CountingWindow::Click> live = std::exchange(window.clicks, {});
     ASSERT_EQ(live.size(), 14u) << "the injected presses and releases reached the window";
 
     const Script script = recorded();
@@ -326,8 +274,8 @@ TEST_F(X11RecordCli, RecordedFilePlaysBackTheSameClicksAtTheSamePlaces) {
     Child play({cliPath().string(), "play", (folder / "take.json").string()}, server->display());
     ASSERT_TRUE(play.started());
     ASSERT_EQ(play.wait(30s), 0) << play.output();
-    const std::vector<ClickLog::Entry> replayed = window.take();
-    EXPECT_EQ(replayed, live);
+    window.pump(200ms);
+    EXPECT_EQ(window.clicks, live);
 }
 
 }  // namespace

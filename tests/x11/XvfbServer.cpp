@@ -152,14 +152,14 @@ void CountingWindow::pump(std::chrono::milliseconds settle) {
             case ButtonPress:
                 if (e.xbutton.button < 16) ++buttonPresses[e.xbutton.button];
                 lastButtonState = e.xbutton.state;
+                clicks.push_back({true, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
                 break;
             case ButtonRelease:
                 if (e.xbutton.button < 16) ++buttonReleases[e.xbutton.button];
+                clicks.push_back({false, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
                 break;
             case MotionNotify:
                 ++motions;
-                lastMotionX = e.xmotion.x_root;
-                lastMotionY = e.xmotion.y_root;
                 break;
             case KeyPress:
                 ++keyPresses;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/MainThread.h"
 
@@ -71,7 +72,13 @@ public:
     unsigned lastButtonState = 0;     // modifier state of the last button press
     unsigned lastKeyState = 0;
     unsigned lastKeycode = 0;
-    int lastMotionX = -1, lastMotionY = -1;   // root coordinates
+    struct Click {   // a button press or release at its root point, in arrival order
+        bool press;
+        unsigned button;
+        int x, y;
+        friend bool operator==(const Click&, const Click&) = default;
+    };
+    std::vector<Click> clicks;
     Display* display() const { return display_; }
 
 private:
