@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <unistd.h>
 
@@ -29,34 +28,15 @@ namespace {
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Input from a client of its own, one device event per call, so the test controls the pauses.
-class Injector {
-public:
-    Injector(Display* display, int originX) : d_(display), originX_(originX) {}
-    void moveTo(int x, int y) {
-        XTestFakeMotionEvent(d_, -1, x + originX_, y, CurrentTime);
-        XSync(d_, False);
-    }
-    void button(unsigned number, bool press) {
-        XTestFakeButtonEvent(d_, number, press ? True : False, CurrentTime);
-        XSync(d_, False);
-    }
-    void click(unsigned number = 1) {
-        button(number, true);
-        button(number, false);
-    }
-    void key(KeySym sym, bool press) {
-        XTestFakeKeyEvent(d_, XKeysymToKeycode(d_, sym), press ? True : False, CurrentTime);
-        XSync(d_, False);
-    }
-    void tap(KeySym sym) {
-        key(sym, true);
-        key(sym, false);
-    }
-
-private:
-    Display* d_;
-    int originX_;
+// Another client's input, one device event per call, at global points, so the test controls the pauses.
+struct Injector {
+    OtherClient& client;
+    int originX;
+    void moveTo(int x, int y) { client.move(x + originX, y); }
+    void button(unsigned number, bool press) { client.button(number, press); }
+    void click(unsigned number = 1) { button(number, true), button(number, false); }
+    void key(KeySym sym, bool press) { client.press(static_cast<unsigned>(sym), press); }
+    void tap(KeySym sym) { client.key(static_cast<unsigned>(sym)); }
 };
 
 std::string describe(const Step& s) {
@@ -96,7 +76,7 @@ protected:
         if (HasFatalFailure()) return;
         other = std::make_unique<OtherClient>(server->display());
         ASSERT_NE(other->display(), nullptr);
-        inject = std::make_unique<Injector>(other->display(), originX());
+        inject = std::make_unique<Injector>(Injector{*other, originX()});
         recorder = std::make_unique<InputRecorder>(desktop->tap);
         recorder->onAppend = [this](const Step& s) { steps.push_back(s); };
         recorder->onRemoveLast = [this] {

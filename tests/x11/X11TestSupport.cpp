@@ -89,6 +89,11 @@ void OtherClient::press(unsigned keysym, bool down) {
     XSync(display_, False);
 }
 
+void OtherClient::button(unsigned number, bool down) {
+    XTestFakeButtonEvent(display_, number, down, CurrentTime);
+    XSync(display_, False);
+}
+
 void OtherClient::click(int rootX, int rootY, unsigned button) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime);
     XTestFakeButtonEvent(display_, button, True, CurrentTime);

@@ -51,6 +51,7 @@ public:
     ~OtherClient();
     void key(unsigned keysym);           // press and release
     void press(unsigned keysym, bool down);
+    void button(unsigned number, bool down);
     void click(int rootX, int rootY, unsigned button);
     void move(int rootX, int rootY);
     Display* display() const { return display_; }
