@@ -2,7 +2,6 @@
 // their log lines and the branch they choose.
 #include <algorithm>
 
-#include "RunnerFixture.h"
 #include "TemplateImages.h"
 
 namespace tapforge::test {
@@ -98,23 +97,7 @@ TEST_F(ColorCheck, StopDuringPollingLogsTheLastDetailsThenTheStop) {
     EXPECT_TRUE(events().empty()) << "the failure branch is not taken after a stop";
 }
 
-class ImageCheck : public RunnerFixture {
-protected:
-    void SetUp() override {
-        RunnerFixture::SetUp();
-        sim->draw(patch, {200, 150});
-    }
-    Step imageStep(bool wait = false, int64_t timeoutMs = 0, int64_t pollMs = 200) {
-        Step s(StepKind::imageCheck);
-        s.imageTemplate = templateOf(patch, 200, 150);
-        s.waitForCondition = wait;
-        s.timeoutMs = timeoutMs;
-        s.pollMs = pollMs;
-        s.threshold = 0.9;
-        return s;
-    }
-    platform::RgbaImage patch = texturedImage(40, 30, 7);
-};
+using ImageCheck = ImageFixture;
 
 TEST_F(ImageCheck, MatchWithClickOnMatchLogsThenClicksTheCentre) {
     Step step = imageStep();
@@ -123,23 +106,6 @@ TEST_F(ImageCheck, MatchWithClickOnMatchLogsThenClicksTheCentre) {
     EXPECT_EQ(log, (Lines{"▶︎ 开始执行「测试」，共 1 个步骤，循环 1 次", "✔︎ 图像比对成功，相似度 100.0%",
                           "   点击匹配位置 (220, 165)", "✔︎ 全部循环执行完毕"}));
     EXPECT_EQ(events(), (Lines{"0ms button left down (220,165) flags 0x0 click 1", "20ms button left up (220,165) flags 0x0 click 1"}));
-}
-
-TEST_F(ImageCheck, MissingOrUndecodableTemplateWarns) {
-    std::vector<Step> steps;
-    steps.push_back(failureStops(imageStep()));
-    steps.back().imageTemplate.reset();
-    steps.push_back(failureStops(imageStep()));
-    steps.back().imageTemplate->pngBase64.clear();
-    steps.push_back(failureStops(imageStep()));
-    steps.back().imageTemplate->pngBase64 = "iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB";   // a truncated PNG
-    for (const Step& step : steps) {
-        log.clear();
-        play(scriptOf({step}));
-        EXPECT_EQ(log[1], "⚠️ 图像判断没有设置图片");
-        EXPECT_TRUE(tookFailure(log));
-    }
-    EXPECT_EQ(sim->grabCount(), 0);
 }
 
 TEST_F(ImageCheck, NotFoundLogsTheLastScore) {
@@ -151,50 +117,6 @@ TEST_F(ImageCheck, NotFoundLogsTheLastScore) {
     EXPECT_EQ(log[1].back(), '%');
     EXPECT_TRUE(tookFailure(log));
     EXPECT_EQ(sim->grabCount(), 1);
-}
-
-TEST_F(ImageCheck, MarginSearchLooksOnlyAroundTheCapturePlace) {
-    Step step = imageStep();
-    step.searchFullScreen = false;
-    step.searchMargin = 20;
-    play(scriptOf({failureStops(step)}));   // drawn at the capture place: found
-    EXPECT_EQ(log[1], "✔︎ 图像比对成功，相似度 100.0%");
-
-    log.clear();
-    step.imageTemplate->originX = 500;      // captured elsewhere: the margin does not reach it
-    play(scriptOf({failureStops(step)}));
-    EXPECT_EQ(log[1].rfind("✘ 图像比对失败", 0), 0u) << log[1];
-
-    log.clear();
-    step.searchFullScreen = true;
-    play(scriptOf({failureStops(step)}));
-    EXPECT_EQ(log[1], "✔︎ 图像比对成功，相似度 100.0%");
-}
-
-TEST_F(ImageCheck, PollIntervalIsAtLeastFiftyMilliseconds) {
-    sim->fill({0, 0, 800, 600}, {255, 255, 255, 255});
-    play(scriptOf({imageStep(true, 120, 10)}));
-    EXPECT_EQ(sim->grabCount(), 4);   // 0, 50, 100, 150
-    EXPECT_EQ(nowMs(), 150);
-}
-
-TEST_F(ImageCheck, WaitsUntilTheImageAppears) {
-    sim->fill({0, 0, 800, 600}, {255, 255, 255, 255});
-    sim->clock().atMs(300, [this] { sim->draw(patch, {200, 150}); });
-    play(scriptOf({failureStops(imageStep(true, 5000, 100))}));
-    EXPECT_EQ(log[1], "✔︎ 图像比对成功，相似度 100.0%");
-    EXPECT_EQ(nowMs(), 300);
-}
-
-TEST_F(ImageCheck, StopDuringPollingEndsWithinTheSlice) {
-    sim->fill({0, 0, 800, 600}, {255, 255, 255, 255});
-    stopAt(130);
-    play(scriptOf({imageStep(true, 5000, 1000), clickStep(1, 1)}));
-    EXPECT_EQ(nowMs(), 130);
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[1], "✘ 图像比对失败，最高相似度 0.0%");
-    EXPECT_EQ(log[2], "⏹ 已手动停止");
-    EXPECT_TRUE(events().empty());
 }
 
 }  // namespace
