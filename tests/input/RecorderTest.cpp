@@ -7,12 +7,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "StepText.h"
 #include "input/InputRecorder.h"
 
 namespace tapforge {
 namespace {
 
 using platform::Point;
+using test::describe;
 using platform::TapEvent;
 using platform::TapEventType;
 
@@ -71,23 +73,6 @@ TapEvent scroll(double ms, Point at, int32_t lines) {
     TapEvent e = event(TapEventType::scrollWheel, ms, at);
     e.scrollLines = lines;
     return e;
-}
-
-// A compact, readable picture of a step for whole-sequence comparisons.
-std::string describe(const Step& s) {
-    auto pt = [&] { return "@" + std::to_string(static_cast<int>(s.x)) + "," + std::to_string(static_cast<int>(s.y)); };
-    switch (s.kind) {
-        case StepKind::delay: return "delay " + std::to_string(s.delayMs);
-        case StepKind::mouseClick:
-            return std::string(rawValue(s.clickKind)) + " " + std::string(rawValue(s.mouseButton)) + pt() +
-                   (s.modifiers.empty() ? "" : " mod" + std::to_string(s.modifiers.rawValue));
-        case StepKind::mouseMove: return "move" + pt() + " d" + std::to_string(s.moveDurationMs);
-        case StepKind::mouseScroll: return "scroll " + std::to_string(s.scrollAmount) + pt();
-        case StepKind::keyPress:
-            return "key " + std::to_string(s.keyCode.value_or(9999)) + " " + std::string(rawValue(s.keyKind)) +
-                   (s.modifiers.empty() ? "" : " mod" + std::to_string(s.modifiers.rawValue));
-        default: return "other";
-    }
 }
 
 class RecorderTest : public ::testing::Test {

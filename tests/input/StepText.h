@@ -1,0 +1,25 @@
+// A compact, readable picture of a recorded step for whole-sequence comparisons, e.g.
+// "click left@50,50", "delay 120", "move@4,0 d0", "key 0 press mod2".
+#pragma once
+
+#include <string>
+
+#include "model/Step.h"
+
+namespace tapforge::test {
+
+inline std::string describe(const Step& s) {
+    const std::string at = "@" + std::to_string(static_cast<int>(s.x)) + "," + std::to_string(static_cast<int>(s.y));
+    const std::string mods = s.modifiers.empty() ? "" : " mod" + std::to_string(s.modifiers.rawValue);
+    switch (s.kind) {
+        case StepKind::delay: return "delay " + std::to_string(s.delayMs);
+        case StepKind::mouseClick: return std::string(rawValue(s.clickKind)) + " " + std::string(rawValue(s.mouseButton)) + at + mods;
+        case StepKind::mouseMove: return "move" + at + " d" + std::to_string(s.moveDurationMs);
+        case StepKind::mouseScroll: return "scroll " + std::to_string(s.scrollAmount) + at;
+        case StepKind::keyPress:
+            return "key " + std::to_string(s.keyCode.value_or(9999)) + " " + std::string(rawValue(s.keyKind)) + mods;
+        default: return "other";
+    }
+}
+
+}  // namespace tapforge::test
