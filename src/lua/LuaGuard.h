@@ -1,6 +1,6 @@
 // The run-time guard every Lua run is under: a process-wide interrupt flag (the user pressed
-// stop) and a process-wide deadline (the Lua step's time limit), both read by the count hook
-// that the Lua states carry and by the host functions that block.
+// stop) and a process-wide deadline (the Lua step's time limit), enforced by a hook that is set
+// on the running Lua code when either comes due, and checked by every host call.
 //
 // The flag is written by the main thread (stop) and read on the playback worker, so both
 // values are relaxed atomics: the only promise is that a store becomes visible to the next

@@ -92,6 +92,13 @@ LuaRuntime::~LuaRuntime() {
 
 int LuaRuntime::dispatch(void* state) {
     lua_State* L = asState(state);
+    // A stop or a passed deadline ends the script before it acts again.
+    tfg_check_guard(L);
+    // A host call that saw either and returned or raised early (the waits, sleep) hands back to
+    // a script that then ends at its next instruction.
+    struct ArmOnExit {
+        ~ArmOnExit() { tfg_arm_guard_if_due(); }
+    } armOnExit;
     auto* box = static_cast<FunctionBox*>(tfg_touserdata(L, tfg_upvalueindex(1)));
     if (!box) return 0;
     std::string failure;

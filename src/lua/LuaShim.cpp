@@ -2,58 +2,7 @@
 
 #include <lua.hpp>
 
-#include <atomic>
 #include <cstring>
-#include <mutex>
-
-#include "platform/Clock.h"
-
-namespace {
-
-// Relaxed is enough: each value is a single word that is only ever replaced whole, and no
-// other memory is published through it. Atomics make the cross-thread stop defined.
-std::atomic<int32_t> interruptFlag{0};
-std::atomic<int64_t> deadlineMs{0};
-// Set when the hook raised the time-out error, cleared by the next tfg_set_deadline_ms.
-// It keeps a script that catches the time-out with pcall from running on past its limit.
-std::atomic<bool> deadlineFired{false};
-
-std::mutex clockMutex;
-std::shared_ptr<tapforge::platform::Clock> guardClock;
-
-tapforge::platform::SystemClock& systemClock() {
-    static tapforge::platform::SystemClock clock;
-    return clock;
-}
-
-// After a guard error the hook fires before every instruction of this thread, so the error
-// is raised again as soon as a pcall that caught it hands control back to its caller: a
-// finite nest of pcalls cannot keep a stopped or timed-out script alive.
-// The main thread is escalated too, so that coroutines it creates from now on inherit the
-// fast rate instead of each running another full period.
-void escalate(lua_State* L) {
-    lua_sethook(L, tfg_hook, LUA_MASKCOUNT, 1);
-    lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_MAINTHREAD);
-    lua_State* main = lua_tothread(L, -1);
-    lua_pop(L, 1);
-    if (main && main != L) lua_sethook(main, tfg_hook, LUA_MASKCOUNT, 1);
-}
-
-}  // namespace
-
-namespace tapforge {
-
-void setLuaGuardClock(std::shared_ptr<platform::Clock> clock) {
-    std::lock_guard lock(clockMutex);
-    guardClock = std::move(clock);
-}
-
-std::shared_ptr<platform::Clock> luaGuardClock() {
-    std::lock_guard lock(clockMutex);
-    return guardClock;
-}
-
-}  // namespace tapforge
 
 extern "C" {
 
@@ -104,7 +53,10 @@ namespace {
 
 int callLoaded(lua_State* L, int top, int status) {
     if (status != LUA_OK) return status;
-    status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    {
+        tapforge::GuardedLuaRun guarded(L);
+        status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    }
     if (status != LUA_OK) lua_settop(L, top + 1);
     return status;
 }
@@ -119,55 +71,6 @@ int tfg_run_file(lua_State* L, const char* path) {
 int tfg_run_string(lua_State* L, const char* code, const char* chunkname) {
     const int top = lua_gettop(L);
     return callLoaded(L, top, luaL_loadbufferx(L, code, std::strlen(code), chunkname, nullptr));
-}
-
-int64_t tfg_now_ms(void) {
-    std::shared_ptr<tapforge::platform::Clock> clock;
-    {
-        std::lock_guard lock(clockMutex);
-        clock = guardClock;
-    }
-    return clock ? clock->nowMs() : systemClock().nowMs();
-}
-
-void tfg_request_interrupt(int32_t flag) { interruptFlag.store(flag, std::memory_order_relaxed); }
-
-int32_t tfg_interrupt_requested(void) { return interruptFlag.load(std::memory_order_relaxed); }
-
-void tfg_set_deadline_ms(int64_t ms) {
-    deadlineFired.store(false, std::memory_order_relaxed);
-    deadlineMs.store(ms, std::memory_order_relaxed);
-}
-
-int64_t tfg_deadline_ms(void) { return deadlineMs.load(std::memory_order_relaxed); }
-
-bool tfg_deadline_reached(void) {
-    const int64_t deadline = deadlineMs.load(std::memory_order_relaxed);
-    if (deadline < 1) return false;
-    return tfg_now_ms() >= deadline;
-}
-
-void tfg_install_hook(lua_State* L) { lua_sethook(L, tfg_hook, LUA_MASKCOUNT, kTfgHookInstructionCount); }
-
-void tfg_hook(lua_State* L, lua_Debug*) {
-    if (interruptFlag.load(std::memory_order_relaxed) != 0) {
-        escalate(L);
-        luaL_error(L, "%s", kTfgInterruptedMessage);
-    }
-    if (deadlineFired.load(std::memory_order_relaxed)) {
-        escalate(L);
-        luaL_error(L, "%s", kTfgTimeoutMessage);
-    }
-    const int64_t deadline = deadlineMs.load(std::memory_order_relaxed);
-    if (deadline >= 1 && tfg_now_ms() >= deadline) {
-        // Cleared before raising so that nothing after this step sees a stale deadline.
-        deadlineMs.store(0, std::memory_order_relaxed);
-        deadlineFired.store(true, std::memory_order_relaxed);
-        escalate(L);
-        luaL_error(L, "%s", kTfgTimeoutMessage);
-    }
-    // Back to the normal rate once the owner has cleared the request (next step, next run).
-    if (lua_gethookcount(L) != kTfgHookInstructionCount) tfg_install_hook(L);
 }
 
 }  // extern "C"

@@ -66,15 +66,42 @@ void tfg_pushcclosure(lua_State* L, tfg_CFunction fn, int n);
 int tfg_run_file(lua_State* L, const char* path);
 int tfg_run_string(lua_State* L, const char* code, const char* chunkname);
 
-// Installs the guard hook: a count hook every 20 000 virtual-machine instructions.
+// Puts a state under the guard: its coroutine library tracks which Lua threads are running, so
+// that the guard hook can be set on them when a stop or the deadline comes due. In the
+// carried-hook mode (see LuaGuard.cpp) it also sets the count hook every 20 000 instructions.
 void tfg_install_hook(lua_State* L);
 // The hook itself; not called by the application.
 void tfg_hook(lua_State* L, lua_Debug* ar);
+// Raises the guard error (with Lua's position prefix) when a stop is requested or the deadline
+// has passed, exactly as the hook would; returns otherwise. Host calls check it on entry.
+void tfg_check_guard(lua_State* L);
+// Sets the hook on the running Lua code of the calling thread when a stop is requested or the
+// deadline has passed, so that it ends at its next instruction. For host calls that return (or
+// raise) early because of either, as the waits and sleep do.
+void tfg_arm_guard_if_due(void);
 
 }  // extern "C"
 
-// Instructions between two guard checks.
+// Instructions between two guard checks when the hook is carried permanently.
 inline constexpr int kTfgHookInstructionCount = 20000;
 // The two guard errors, raised with Lua's position prefix when one is available.
 inline constexpr const char* kTfgInterruptedMessage = "脚本已被用户中断";
 inline constexpr const char* kTfgTimeoutMessage = "Lua 脚本执行超时";
+
+namespace tapforge {
+
+// Marks the calling thread as running `L` for as long as it lives (tfg_run_file and
+// tfg_run_string hold one around the call), so that a stop or a deadline can reach it.
+class GuardedLuaRun {
+public:
+    explicit GuardedLuaRun(lua_State* L);
+    ~GuardedLuaRun();
+    GuardedLuaRun(const GuardedLuaRun&) = delete;
+    GuardedLuaRun& operator=(const GuardedLuaRun&) = delete;
+};
+
+// Whether the guard hook is carried on every state all the time (a count hook every 20 000
+// instructions) instead of being set only when needed.
+bool luaGuardCarriesHook();
+
+}  // namespace tapforge

@@ -7,12 +7,26 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include <unistd.h>
 
 #include "lua/LuaGuard.h"
 #include "lua/LuaRuntime.h"
+
+namespace tapforge {
+
+// Readable failures for the two result types.
+inline void PrintTo(const LuaRunOutcome& outcome, std::ostream* os) {
+    *os << (outcome.succeeded ? "success" : "failure(\"" + outcome.message + "\")");
+}
+inline void PrintTo(const LuaValue& value, std::ostream* os) {
+    *os << "LuaValue(kind " << static_cast<int>(value.kind) << ", " << value.boolean << ", " << value.number << ", \""
+        << value.text << "\")";
+}
+
+}  // namespace tapforge
 
 namespace tapforge::test {
 

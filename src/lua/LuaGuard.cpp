@@ -1,0 +1,437 @@
+// The guard of every Lua run: the interrupt flag, the deadline, the hook that enforces them,
+// and how that hook reaches a running state.
+//
+// Any count hook sends Lua 5.4's interpreter down its per-instruction trap path, whatever the
+// count, which makes a tight loop two and a half times slower. So the hook is not carried all
+// the time: it is set, at a count of 1, only when there is something to enforce. The thread
+// that requests a stop, and a watchdog thread once a deadline has passed, send a signal to the
+// thread running Lua; its handler sets the hook on every Lua thread of that run which is
+// executing (the one that started the chunk and each coroutine resumed from there). Lua allows
+// lua_sethook in a signal handler: the interpreter re-reads its trap at every jump, loop and
+// call. Host calls check the guard on entry as well, which is how a deadline on the simulated
+// clock (which a pure Lua loop never moves) is seen.
+//
+// ThreadSanitizer delivers asynchronous signals only at intercepted calls, which a pure Lua loop
+// never makes. Under it, and whenever the signal cannot be installed, the hook is carried
+// permanently, every 20 000 instructions; the signals are still sent and do no harm.
+#include "lua/LuaGuard.h"
+
+#include <lua.hpp>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "lua/LuaShim.h"
+#include "platform/Clock.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define TAPFORGE_GUARD_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TAPFORGE_GUARD_UNDER_TSAN 1
+#endif
+#endif
+
+namespace {
+
+// Relaxed is enough: each value is a single word that is only ever replaced whole, and no
+// other memory is published through it. Atomics make the cross-thread stop defined.
+std::atomic<int32_t> interruptFlag{0};
+std::atomic<int64_t> deadlineMs{0};
+// Set when the time-out was raised, cleared by the next tfg_set_deadline_ms. It keeps a
+// script that catches the time-out with pcall from running on past its limit.
+std::atomic<bool> deadlineFired{false};
+
+std::mutex clockMutex;
+std::shared_ptr<tapforge::platform::Clock> guardClock;
+
+tapforge::platform::SystemClock& systemClock() {
+    static tapforge::platform::SystemClock clock;
+    return clock;
+}
+
+// --- The Lua threads this OS thread is executing, innermost last. Written by the thread itself,
+// read by its signal handler, hence the signal fences and a fixed array.
+
+constexpr int kTrackedThreads = 256;   // Lua's C-stack limit keeps resumes nested far less deep
+
+struct RunningThreads {
+    lua_State* threads[kTrackedThreads];
+    std::atomic<int> depth;
+    int untracked;   // pushed beyond the array: those carry the hook permanently
+};
+constinit thread_local RunningThreads running{{}, 0, 0};
+
+void setHookOnRunningThreads() {
+    const int depth = running.depth.load(std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_acquire);
+    for (int i = 0; i < depth; ++i) lua_sethook(running.threads[i], tfg_hook, LUA_MASKCOUNT, 1);
+}
+
+void pushRunning(lua_State* L) {
+    const int depth = running.depth.load(std::memory_order_relaxed);
+    if (depth == kTrackedThreads) {
+        ++running.untracked;
+        lua_sethook(L, tfg_hook, LUA_MASKCOUNT, kTfgHookInstructionCount);
+        return;
+    }
+    running.threads[depth] = L;
+    std::atomic_signal_fence(std::memory_order_release);
+    running.depth.store(depth + 1, std::memory_order_relaxed);
+}
+
+void popRunning() {
+    if (running.untracked > 0) {
+        --running.untracked;
+        return;
+    }
+    running.depth.store(running.depth.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+}
+
+class RunningScope {
+public:
+    explicit RunningScope(lua_State* L) { pushRunning(L); }
+    ~RunningScope() { popRunning(); }
+    RunningScope(const RunningScope&) = delete;
+    RunningScope& operator=(const RunningScope&) = delete;
+};
+
+// --- The signal
+
+bool carriesHook = false;
+int guardSignal = 0;
+std::once_flag signalOnce;
+
+void onGuardSignal(int) {
+    const int savedErrno = errno;
+    setHookOnRunningThreads();
+    errno = savedErrno;
+}
+
+void installSignal() {
+    std::call_once(signalOnce, [] {
+#if defined(TAPFORGE_GUARD_UNDER_TSAN)
+        carriesHook = true;
+#endif
+        // A real-time signal nothing else in the process uses; refuse to take one that is.
+        guardSignal = SIGRTMIN + 6;
+        struct sigaction old {};
+        struct sigaction action {};
+        action.sa_handler = onGuardSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        if (guardSignal > SIGRTMAX || sigaction(guardSignal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+            sigaction(guardSignal, &action, nullptr) != 0) {
+            guardSignal = 0;
+            carriesHook = true;
+        }
+    });
+}
+
+// --- Who runs Lua now, and the watchdog that signals it when its deadline passes
+
+constexpr auto kResignalInterval = std::chrono::milliseconds(50);
+
+struct Watch {
+    std::mutex mutex;
+    std::condition_variable wake;
+    int runs = 0;          // guarded runs in progress (nested ones on the same thread count too)
+    pthread_t worker{};    // the thread running them
+    bool watchdogStarted = false;
+};
+
+// Never destroyed: the detached watchdog may still use it while the process exits.
+Watch& watch() {
+    static Watch* instance = new Watch;
+    return *instance;
+}
+
+// With the watch's mutex held, so that the worker cannot end its run and exit meanwhile.
+void signalWorkerLocked(Watch& w) {
+    if (w.runs == 0) return;
+    if (pthread_equal(w.worker, pthread_self())) {
+        setHookOnRunningThreads();
+    } else if (guardSignal != 0) {
+        pthread_kill(w.worker, guardSignal);
+    }
+}
+
+// Sleeps while no run is in progress or the run has nothing pending. While a deadline is set it
+// wakes at most every 50 ms, because the guard clock may be simulated; while a stop or a passed
+// deadline is pending it repeats the signal every 50 ms in case the first one came too early.
+[[noreturn]] void watchdogLoop(Watch& w) {
+    std::unique_lock lock(w.mutex);
+    while (true) {
+        if (w.runs == 0) {
+            w.wake.wait(lock);
+            continue;
+        }
+        if (interruptFlag.load(std::memory_order_relaxed) != 0) {
+            signalWorkerLocked(w);
+            w.wake.wait_for(lock, kResignalInterval);
+            continue;
+        }
+        const int64_t deadline = deadlineMs.load(std::memory_order_relaxed);
+        if (deadline < 1) {
+            w.wake.wait(lock);
+            continue;
+        }
+        const int64_t remaining = deadline - tfg_now_ms();
+        if (remaining <= 0) {
+            signalWorkerLocked(w);
+            w.wake.wait_for(lock, kResignalInterval);
+        } else {
+            w.wake.wait_for(lock, std::min<std::chrono::milliseconds>(std::chrono::milliseconds(remaining), kResignalInterval));
+        }
+    }
+}
+
+void notifyWatch() {
+    Watch& w = watch();
+    std::lock_guard lock(w.mutex);
+    w.wake.notify_all();
+}
+
+bool guardTripped() {
+    return interruptFlag.load(std::memory_order_relaxed) != 0 || deadlineFired.load(std::memory_order_relaxed) ||
+           tfg_deadline_reached();
+}
+
+// After a guard error the hook fires before every instruction of every running thread, so the
+// error is raised again as soon as a pcall that caught it hands control back: a finite nest of
+// pcalls cannot keep a stopped or timed-out script alive. Coroutines created from now on
+// inherit the hook from their creator.
+void escalate(lua_State* L) {
+    setHookOnRunningThreads();
+    lua_sethook(L, tfg_hook, LUA_MASKCOUNT, 1);
+}
+
+// --- The coroutine library, tracking the running thread. Same behaviour as Lua's own resume and
+// wrap, including their messages.
+
+// Moves `narg` arguments to `co` and resumes it. Returns the number of results moved back, or
+// -1 with the error value on top of L.
+int resumeTracked(lua_State* L, lua_State* co, int narg) {
+    if (!lua_checkstack(co, narg)) {
+        lua_pushliteral(L, "too many arguments to resume");
+        return -1;
+    }
+    lua_xmove(L, co, narg);
+    int results = 0;
+    int status;
+    {
+        RunningScope scope(co);
+        status = lua_resume(co, L, narg, &results);
+    }
+    if (status != LUA_OK && status != LUA_YIELD) {
+        lua_xmove(co, L, 1);
+        return -1;
+    }
+    if (!lua_checkstack(L, results + 1)) {
+        lua_pop(co, results);
+        lua_pushliteral(L, "too many results to resume");
+        return -1;
+    }
+    lua_xmove(co, L, results);
+    return results;
+}
+
+int coroutineResume(lua_State* L) {
+    lua_State* co = lua_tothread(L, 1);
+    luaL_argexpected(L, co, 1, "thread");
+    const int results = resumeTracked(L, co, lua_gettop(L) - 1);
+    lua_pushboolean(L, results >= 0);
+    if (results < 0) {
+        lua_insert(L, -2);
+        return 2;
+    }
+    lua_insert(L, -(results + 1));
+    return results + 1;
+}
+
+int coroutineWrapped(lua_State* L) {
+    lua_State* co = lua_tothread(L, lua_upvalueindex(1));
+    const int results = resumeTracked(L, co, lua_gettop(L));
+    if (results >= 0) return results;
+    int status = lua_status(co);
+    if (status != LUA_OK && status != LUA_YIELD) {
+        // The coroutine died: run its pending to-be-closed variables, on it.
+        RunningScope scope(co);
+#if LUA_VERSION_RELEASE_NUM >= 50406
+        status = lua_closethread(co, L);
+#else
+        status = lua_resetthread(co);
+#endif
+        lua_xmove(co, L, 1);
+    }
+    if (status != LUA_ERRMEM && lua_type(L, -1) == LUA_TSTRING) {
+        luaL_where(L, 1);
+        lua_insert(L, -2);
+        lua_concat(L, 2);
+    }
+    return lua_error(L);
+}
+
+int coroutineWrap(lua_State* L) {
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    lua_State* co = lua_newthread(L);
+    lua_pushvalue(L, 1);
+    lua_xmove(L, co, 1);
+    lua_pushcclosure(L, coroutineWrapped, 1);
+    return 1;
+}
+
+void trackCoroutines(lua_State* L) {
+    luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
+    if (lua_getfield(L, -1, LUA_COLIBNAME) == LUA_TTABLE) {
+        lua_pushcfunction(L, coroutineResume);
+        lua_setfield(L, -2, "resume");
+        lua_pushcfunction(L, coroutineWrap);
+        lua_setfield(L, -2, "wrap");
+    }
+    lua_pop(L, 2);
+}
+
+}  // namespace
+
+namespace tapforge {
+
+void setLuaGuardClock(std::shared_ptr<platform::Clock> clock) {
+    std::lock_guard lock(clockMutex);
+    guardClock = std::move(clock);
+}
+
+std::shared_ptr<platform::Clock> luaGuardClock() {
+    std::lock_guard lock(clockMutex);
+    return guardClock;
+}
+
+bool luaGuardCarriesHook() {
+    installSignal();
+    return carriesHook;
+}
+
+GuardedLuaRun::GuardedLuaRun(lua_State* L) {
+    installSignal();
+    pushRunning(L);
+    if (running.depth.load(std::memory_order_relaxed) + running.untracked > 1) return;   // nested in a run of this thread
+    if (guardSignal != 0) {
+        // The thread may have inherited a mask that blocks it (a command that waits for signals).
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, guardSignal);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
+    Watch& w = watch();
+    {
+        std::lock_guard lock(w.mutex);
+        ++w.runs;
+        w.worker = pthread_self();
+        if (!w.watchdogStarted) {
+            try {
+                std::thread([&w] { watchdogLoop(w); }).detach();
+                w.watchdogStarted = true;
+            } catch (const std::system_error&) {
+                // Without the watchdog a deadline is still seen at host calls; stops still arrive.
+            }
+        }
+        w.wake.notify_all();
+    }
+    // A stop requested before this run was registered sent no signal.
+    if (guardTripped()) setHookOnRunningThreads();
+}
+
+GuardedLuaRun::~GuardedLuaRun() {
+    const bool outermost = running.depth.load(std::memory_order_relaxed) + running.untracked == 1;
+    popRunning();
+    if (!outermost) return;
+    Watch& w = watch();
+    std::lock_guard lock(w.mutex);
+    --w.runs;
+}
+
+}  // namespace tapforge
+
+extern "C" {
+
+int64_t tfg_now_ms(void) {
+    std::shared_ptr<tapforge::platform::Clock> clock;
+    {
+        std::lock_guard lock(clockMutex);
+        clock = guardClock;
+    }
+    return clock ? clock->nowMs() : systemClock().nowMs();
+}
+
+void tfg_request_interrupt(int32_t flag) {
+    interruptFlag.store(flag, std::memory_order_relaxed);
+    if (flag == 0) return;
+    Watch& w = watch();
+    std::lock_guard lock(w.mutex);
+    signalWorkerLocked(w);
+    w.wake.notify_all();
+}
+
+int32_t tfg_interrupt_requested(void) { return interruptFlag.load(std::memory_order_relaxed); }
+
+void tfg_set_deadline_ms(int64_t ms) {
+    deadlineFired.store(false, std::memory_order_relaxed);
+    deadlineMs.store(ms, std::memory_order_relaxed);
+    notifyWatch();
+}
+
+int64_t tfg_deadline_ms(void) { return deadlineMs.load(std::memory_order_relaxed); }
+
+bool tfg_deadline_reached(void) {
+    const int64_t deadline = deadlineMs.load(std::memory_order_relaxed);
+    if (deadline < 1) return false;
+    return tfg_now_ms() >= deadline;
+}
+
+void tfg_install_hook(lua_State* L) {
+    trackCoroutines(L);
+    if (tapforge::luaGuardCarriesHook()) lua_sethook(L, tfg_hook, LUA_MASKCOUNT, kTfgHookInstructionCount);
+}
+
+void tfg_check_guard(lua_State* L) {
+    if (interruptFlag.load(std::memory_order_relaxed) != 0) {
+        escalate(L);
+        luaL_error(L, "%s", kTfgInterruptedMessage);
+    }
+    if (deadlineFired.load(std::memory_order_relaxed)) {
+        escalate(L);
+        luaL_error(L, "%s", kTfgTimeoutMessage);
+    }
+    const int64_t deadline = deadlineMs.load(std::memory_order_relaxed);
+    if (deadline >= 1 && tfg_now_ms() >= deadline) {
+        // Cleared before raising so that nothing after this step sees a stale deadline.
+        deadlineMs.store(0, std::memory_order_relaxed);
+        deadlineFired.store(true, std::memory_order_relaxed);
+        escalate(L);
+        luaL_error(L, "%s", kTfgTimeoutMessage);
+    }
+}
+
+void tfg_arm_guard_if_due(void) {
+    if (guardTripped()) setHookOnRunningThreads();
+}
+
+void tfg_hook(lua_State* L, lua_Debug*) {
+    tfg_check_guard(L);
+    // Nothing to enforce (a late signal, or an escalation whose cause the owner has cleared):
+    // back to no hook, or to the carried rate (which threads nested too deep to track rely on).
+    if (carriesHook || running.untracked > 0) {
+        if (lua_gethookcount(L) != kTfgHookInstructionCount) lua_sethook(L, tfg_hook, LUA_MASKCOUNT, kTfgHookInstructionCount);
+    } else {
+        lua_sethook(L, nullptr, 0, 0);
+    }
+}
+
+}  // extern "C"
