@@ -110,7 +110,7 @@ TEST_F(ImageCheck, MatchWithClickOnMatchLogsThenClicksTheCentre) {
 
 TEST_F(ImageCheck, NotFoundLogsTheLastScore) {
     Step step = imageStep();
-    step.imageTemplate = templateOf(texturedImage(40, 30, 99), 200, 150);
+    step.imageTemplate = templateOf(noise(40, 30, 99), 200, 150);
     play(scriptOf({failureStops(step)}));
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1].rfind("✘ 图像比对失败，最高相似度 ", 0), 0u) << log[1];

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <limits>
 #include <string>
@@ -24,35 +23,13 @@ const ModifierSet kNone{};
 const ModifierSet kCmd = ModifierSet::command();
 const ModifierSet kShift = ModifierSet::shift();
 
-// One line per posted event with its virtual time in microseconds, e.g.
-// "20000 up left (10,20) 0x20000 #1", "8000 key down 56 0x20000", "0 move (3.5,4)".
-std::string line(const PostedEvent& e) {
-    char buf[160];
-    const char* press = e.press == Press::down ? "down" : "up";
-    const char* button = e.button == PointerButton::left ? "left" : e.button == PointerButton::right ? "right" : "center";
-    switch (e.kind) {
-    case PostedEvent::Kind::button:
-        std::snprintf(buf, sizeof buf, "%lld %s %s (%g,%g) 0x%llx #%lld", static_cast<long long>(e.timeMicros), press,
-                      button, e.location.x, e.location.y, static_cast<unsigned long long>(e.flags),
-                      static_cast<long long>(e.clickState));
-        break;
-    case PostedEvent::Kind::move:
-        std::snprintf(buf, sizeof buf, "%lld move (%g,%g)", static_cast<long long>(e.timeMicros), e.location.x,
-                      e.location.y);
-        break;
-    case PostedEvent::Kind::scroll:
-        std::snprintf(buf, sizeof buf, "%lld scroll %d (%g,%g)", static_cast<long long>(e.timeMicros), e.scrollLines,
-                      e.location.x, e.location.y);
-        break;
-    case PostedEvent::Kind::key:
-        std::snprintf(buf, sizeof buf, "%lld key %s %u 0x%llx", static_cast<long long>(e.timeMicros), press,
-                      unsigned(e.keyCode), static_cast<unsigned long long>(e.flags));
-        break;
-    }
-    return buf;
-}
-
 using Lines = std::vector<std::string>;
+
+Lines lines(const std::vector<PostedEvent>& posted) {
+    Lines out;
+    for (const PostedEvent& e : posted) out.push_back(platform::sim::describe(e));
+    return out;
+}
 
 // Forwards to the simulated desktop but refuses the events a test picks, as when one event
 // cannot be created.
@@ -84,11 +61,7 @@ protected:
         if (!player_) player_ = std::make_unique<InputPlayer>(sink ? sink : desktop, clock);
         return *player_;
     }
-    Lines events() const {
-        Lines out;
-        for (const PostedEvent& e : desktop->postedEvents()) out.push_back(line(e));
-        return out;
-    }
+    Lines events() const { return lines(desktop->postedEvents()); }
     std::vector<PostedEvent> moves() const {
         std::vector<PostedEvent> out;
         for (const PostedEvent& e : desktop->postedEvents())
@@ -110,15 +83,17 @@ TEST_F(InputPlayerTest, PositionIsThePointerAtConstructionNotTheLivePointer) {
     EXPECT_EQ(player().position(), (Point{500, 400}));
     // A move starts from the remembered position, not from where the user put the pointer.
     player().move({600, 400}, 32);
-    EXPECT_EQ(events(), (Lines{"0 move (550,400)", "16000 move (600,400)"}));
+    EXPECT_EQ(events(), (Lines{"0ms move (550,400)", "16ms move (600,400)"}));
 }
 
 // ---- click -----------------------------------------------------------------------------------
 
 TEST_F(InputPlayerTest, DoubleClickStatesAndTiming) {
     player().click(MouseButton::left, ClickKind::doubleClick, {10, 20}, kCmd | kShift);
-    EXPECT_EQ(events(), (Lines{"0 down left (10,20) 0x120000 #1", "20000 up left (10,20) 0x120000 #1",
-                               "80000 down left (10,20) 0x120000 #2", "100000 up left (10,20) 0x120000 #2"}));
+    EXPECT_EQ(events(), (Lines{"0ms button left down (10,20) flags 0x120000 click 1",
+                               "20ms button left up (10,20) flags 0x120000 click 1",
+                               "80ms button left down (10,20) flags 0x120000 click 2",
+                               "100ms button left up (10,20) flags 0x120000 click 2"}));
     EXPECT_EQ(clock->nowMicros(), 100000);
 }
 
@@ -204,18 +179,20 @@ TEST_F(InputPlayerTest, ScrollAmountIsClampedToOneWheelEvent) {
     player().scroll(std::numeric_limits<int64_t>::max(), {1, 1});
     player().scroll(int64_t(std::numeric_limits<int32_t>::min()) - 1, {1, 1});
     player().scroll(std::numeric_limits<int32_t>::max(), {1, 1});
-    EXPECT_EQ(events(), (Lines{"0 move (1,1)", "0 scroll 2147483647 (1,1)", "15000 move (1,1)",
-                               "15000 scroll -2147483648 (1,1)", "30000 move (1,1)", "30000 scroll 2147483647 (1,1)"}));
+    EXPECT_EQ(events(), (Lines{"0ms move (1,1)", "0ms scroll 2147483647 (1,1)", "15ms move (1,1)",
+                               "15ms scroll -2147483648 (1,1)", "30ms move (1,1)", "30ms scroll 2147483647 (1,1)"}));
 }
 
 // ---- key -------------------------------------------------------------------------------------
 
 TEST_F(InputPlayerTest, AllModifiersPressInOrderAndReleaseInReverse) {
     player().key(122, KeyEventKind::press, ModifierSet{31});
-    EXPECT_EQ(events(), (Lines{"0 key down 59 0x40000", "8000 key down 58 0xc0000", "16000 key down 56 0xe0000",
-                               "24000 key down 55 0x1e0000", "32000 key down 63 0x9e0000", "40000 key down 122 0x9e0000",
-                               "52000 key up 122 0x9e0000", "52000 key up 63 0x1e0000", "60000 key up 55 0xe0000",
-                               "68000 key up 56 0xc0000", "76000 key up 58 0x40000", "84000 key up 59 0x0"}));
+    EXPECT_EQ(events(), (Lines{"0ms key down 59 flags 0x40000", "8ms key down 58 flags 0xc0000",
+                               "16ms key down 56 flags 0xe0000", "24ms key down 55 flags 0x1e0000",
+                               "32ms key down 63 flags 0x9e0000", "40ms key down 122 flags 0x9e0000",
+                               "52ms key up 122 flags 0x9e0000", "52ms key up 63 flags 0x1e0000",
+                               "60ms key up 55 flags 0xe0000", "68ms key up 56 flags 0xc0000",
+                               "76ms key up 58 flags 0x40000", "84ms key up 59 flags 0x0"}));
 }
 
 TEST_F(InputPlayerTest, ModifiersAreReleasedWhenTheKeyUpCannotBeCreated) {
@@ -224,7 +201,7 @@ TEST_F(InputPlayerTest, ModifiersAreReleasedWhenTheKeyUpCannotBeCreated) {
     picky->refuseKey = [&refuse](uint16_t code, Press p) { return refuse && code == 1 && p == Press::up; };
     sink = picky;
     player().key(1, KeyEventKind::press, kCmd);
-    EXPECT_EQ(events(), (Lines{"0 key down 55 0x100000", "8000 key down 1 0x100000", "20000 key up 55 0x0"}));
+    EXPECT_EQ(events(), (Lines{"0ms key down 55 flags 0x100000", "8ms key down 1 flags 0x100000", "20ms key up 55 flags 0x0"}));
     EXPECT_EQ(clock->nowMicros(), 28000);
     // The key whose release failed is still held, and is released at the end.
     refuse = false;
@@ -239,8 +216,8 @@ TEST_F(InputPlayerTest, ModifiersAreReleasedWhenTheKeyUpCannotBeCreated) {
 
 TEST_F(InputPlayerTest, TypingMixedTextPacesEachCharacter) {
     player().typeText("a1\n");
-    EXPECT_EQ(events(), (Lines{"0 key down 0 0x0", "8000 key up 0 0x0", "16000 key down 18 0x0", "24000 key up 18 0x0",
-                               "32000 key down 36 0x0", "40000 key up 36 0x0"}));
+    EXPECT_EQ(events(), (Lines{"0ms key down 0 flags 0x0", "8ms key up 0 flags 0x0", "16ms key down 18 flags 0x0",
+                               "24ms key up 18 flags 0x0", "32ms key down 36 flags 0x0", "40ms key up 36 flags 0x0"}));
     EXPECT_EQ(clock->nowMicros(), 48000);
 }
 
@@ -261,9 +238,7 @@ TEST_P(InputPlayerTypeTest, TypesOnlyWholeTableCharacters) {
     auto desktop2 = SimDesktop::create(clock2);
     InputPlayer reference(desktop2, clock2);
     for (char c : GetParam().typed) reference.typeText(std::string(1, c));
-    Lines expected;
-    for (const PostedEvent& e : desktop2->postedEvents()) expected.push_back(line(e));
-    EXPECT_EQ(events(), expected);
+    EXPECT_EQ(events(), lines(desktop2->postedEvents()));
     EXPECT_EQ(clock->nowMicros(), int64_t(GetParam().typed.size()) * 16000);
 }
 
@@ -284,8 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(InputPlayerTest, DragSequence) {
     player().drag({10, 10}, {42, 26}, 32);
-    EXPECT_EQ(events(), (Lines{"0 move (10,10)", "0 down left (10,10) 0x0 #1", "0 move (26,18)", "16000 move (42,26)",
-                               "32000 up left (42,26) 0x0 #1"}));
+    EXPECT_EQ(events(), (Lines{"0ms move (10,10)", "0ms button left down (10,10) flags 0x0 click 1", "0ms move (26,18)",
+                               "16ms move (42,26)", "32ms button left up (42,26) flags 0x0 click 1"}));
     EXPECT_EQ(player().position(), (Point{42, 26}));
 }
 
@@ -296,18 +271,14 @@ TEST_F(InputPlayerTest, ReleaseHeldLetsGoInReverseOrderWithRemainingFlags) {
     player().click(MouseButton::right, ClickKind::down, {5, 6}, kNone);
     player().move({7, 8}, 0);
     desktop->clearPostedEvents();
-    InputPlayer& p = player();
-    p.releaseHeld();
-    const auto posted = desktop->postedEvents();
-    Lines got;
-    for (PostedEvent e : posted) {
-        e.timeMicros -= posted.front().timeMicros;
-        got.push_back(line(e));
-    }
-    EXPECT_EQ(got, (Lines{"0 up right (7,8) 0x120000 #1", "8000 key up 1 0x120000", "16000 key up 55 0x20000",
-                          "24000 key up 56 0x0"}));
+    const int64_t start = clock->nowMicros();
+    player().releaseHeld();
+    std::vector<PostedEvent> posted = desktop->postedEvents();
+    for (PostedEvent& e : posted) e.timeMicros -= start;
+    EXPECT_EQ(lines(posted), (Lines{"0ms button right up (7,8) flags 0x120000 click 1", "8ms key up 1 flags 0x120000",
+                                    "16ms key up 55 flags 0x20000", "24ms key up 56 flags 0x0"}));
     desktop->clearPostedEvents();
-    p.releaseHeld();
+    player().releaseHeld();
     EXPECT_TRUE(events().empty());
 }
 
@@ -335,7 +306,7 @@ TEST_F(InputPlayerTest, AKeyWhosePressFailedIsNotReleased) {
     player().click(MouseButton::left, ClickKind::down, {1, 1}, kNone);
     desktop->clearPostedEvents();
     player().releaseHeld();
-    EXPECT_EQ(events(), (Lines{"8000 key up 1 0x0"}));
+    EXPECT_EQ(events(), (Lines{"8ms key up 1 flags 0x0"}));
 }
 
 }  // namespace

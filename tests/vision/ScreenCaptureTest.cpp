@@ -86,19 +86,13 @@ TEST(ScreenCapture, ClipsToTheDesktopAndRefusesBoxesOffIt) {
     EXPECT_FALSE(capture.capture({at(1932, 500)}, 12));   // box touches the right edge only
 }
 
-TEST(ScreenCapture, NothingWithoutAnEnabledPointAndNoGrabIsMade) {
+TEST(ScreenCapture, NothingWithoutAnEnabledPointAFailedGrabOrANonFiniteRectangle) {
     auto sim = SimDesktop::create();
     sim->addScreen({0, 0, 100, 100});
     ScreenCapture capture(sim->desktop());
     EXPECT_FALSE(capture.capture({}, 12));
     EXPECT_FALSE(capture.capture({at(10, 10, false), at(20, 20, false)}, 12));
     EXPECT_EQ(sim->grabCount(), 0);
-}
-
-TEST(ScreenCapture, FailedGrabOrNonFiniteRectangleGivesNothing) {
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 100, 100});
-    ScreenCapture capture(sim->desktop());
     sim->setGrabFails(true);
     EXPECT_FALSE(capture.capture({at(50, 50)}, 12));
     sim->setGrabFails(false);
@@ -164,19 +158,7 @@ TEST(ScreenCapture, ConcurrentGrabsKeepTheirOwnPixels) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(ScreenCoordinates, TwoDisplaysSideBySide) {
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 1920, 1080});
-    sim->addScreen({1920, 0, 1280, 1024});
-    ScreenCapture capture(sim->desktop());
-    EXPECT_EQ(capture.desktopBounds(), (Rect{0, 0, 3200, 1080}));
-    EXPECT_EQ(capture.primaryScreenHeight(), 1080);
-    EXPECT_EQ(ScreenCoordinates::unionFrame(*sim), (Rect{0, 0, 3200, 1080}));
-    // The second display's global frame is (1920, 56, 1280, 1024).
-    EXPECT_TRUE(capture.grab({2000, 60, 10, 10}));
-}
-
-TEST(ScreenCoordinates, PrimaryHeightRules) {
+TEST(ScreenCoordinates, PrimaryHeightAndDesktopBounds) {
     using platform::ScreenInfo;
     EXPECT_EQ(ScreenCoordinates::primaryHeight(std::vector<ScreenInfo>{}), 0);
     EXPECT_EQ(ScreenCoordinates::primaryHeight({{{-800, 0, 800, 600}, 1}, {{0, 0, 1920, 1080}, 1}}), 1080);
@@ -188,6 +170,14 @@ TEST(ScreenCoordinates, PrimaryHeightRules) {
     ScreenCapture capture(screens, std::make_shared<FixedGrab>());
     // Second screen: global y = 600 - 100 - 300 = 200.
     EXPECT_EQ(capture.desktopBounds(), (Rect{5, 0, 1200, 600}));
+    EXPECT_EQ(capture.primaryScreenHeight(), 600);
+
+    // Side by side on the simulated desktop: the second display's global frame is (1920, 56, 1280, 1024).
+    auto sim = SimDesktop::create();
+    sim->addScreen({0, 0, 1920, 1080});
+    sim->addScreen({1920, 0, 1280, 1024});
+    EXPECT_EQ(ScreenCoordinates::unionFrame(*sim), (Rect{0, 0, 3200, 1080}));
+    EXPECT_TRUE(ScreenCapture(sim->desktop()).grab({2000, 60, 10, 10}));
 }
 
 }  // namespace

@@ -67,11 +67,6 @@ inline platform::RgbaImage cut(const platform::RgbaImage& src, int x0, int y0, i
     return out;
 }
 
-inline void paste(platform::RgbaImage& dst, const platform::RgbaImage& src, int x0, int y0) {
-    for (int y = 0; y < src.height; ++y)
-        std::copy_n(src.pixel(0, y), size_t(src.width) * 4, dst.pixels.data() + (size_t(y0 + y) * dst.width + x0) * 4);
-}
-
 // A colour point expecting (r, g, b) within `tolerance`.
 inline ColorPoint point(double x, double y, int r = 0, int g = 0, int b = 0, int tolerance = 10, bool enabled = true) {
     ColorPoint p;

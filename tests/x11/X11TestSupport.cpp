@@ -15,7 +15,6 @@
 #undef Bool
 #undef None
 
-
 #include "platform/x11/X11Desktop.h"
 
 extern char** environ;
@@ -35,30 +34,18 @@ bool defineTwoMonitors(Display* d) {
 
     // The monitor holding the server's one output replaces that output's own monitor and is
     // primary because the output is.
-    XRRMonitorInfo primary{};
-    primary.name = XInternAtom(d, "TF-PRIMARY", False);
-    primary.x = kPrimaryRootX;
-    primary.y = 0;
-    primary.width = 1920;
-    primary.height = 1080;
-    primary.mwidth = 500;
-    primary.mheight = 280;
-    primary.primary = True;
-    primary.noutput = 1;
-    primary.outputs = &output;
-    XRRSetMonitor(d, root, &primary);
-
-    XRRMonitorInfo left{};
-    left.name = XInternAtom(d, "TF-LEFT", False);
-    left.x = 0;
-    left.y = 0;
-    left.width = 1280;
-    left.height = 1024;
-    left.mwidth = 340;
-    left.mheight = 270;
-    left.noutput = 0;
-    left.outputs = nullptr;
-    XRRSetMonitor(d, root, &left);
+    auto define = [&](const char* name, int x, int width, int height, bool isPrimary) {
+        XRRMonitorInfo m{};
+        m.name = XInternAtom(d, name, False);
+        m.x = x, m.y = 0, m.width = width, m.height = height;
+        m.mwidth = width / 4, m.mheight = height / 4;
+        m.primary = isPrimary;
+        m.noutput = isPrimary ? 1 : 0;
+        m.outputs = isPrimary ? &output : nullptr;
+        XRRSetMonitor(d, root, &m);
+    };
+    define("TF-PRIMARY", kPrimaryRootX, 1920, 1080, true);
+    define("TF-LEFT", 0, 1280, 1024, false);
     XRRFreeScreenResources(resources);
     XSync(d, False);
 
@@ -115,22 +102,24 @@ std::vector<int> keysHeld(Display* d) {
     return held;
 }
 
-static unsigned queryPointer(Display* d, platform::Point* at) {
+// The pointer's root point and the button and modifier mask.
+static unsigned queryPointer(Display* d, platform::Point& at) {
     Window root, child;
     int rootX = 0, rootY = 0, winX, winY;
     unsigned mask = 0;
     XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
-    if (at) *at = platform::Point{static_cast<double>(rootX), static_cast<double>(rootY)};
+    at = {double(rootX), double(rootY)};
     return mask;
 }
 
 unsigned buttonsHeld(Display* d) {
-    return queryPointer(d, nullptr) & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+    platform::Point unused;
+    return queryPointer(d, unused) & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
 }
 
 platform::Point queryPointer(Display* d) {
     platform::Point p;
-    queryPointer(d, &p);
+    queryPointer(d, p);
     return p;
 }
 
@@ -191,7 +180,6 @@ int Child::wait(std::chrono::milliseconds timeout) {
     }
     return -1;
 }
-
 
 bool Child::readSome(int waitMs) {
     pollfd p{out_, POLLIN, 0};
