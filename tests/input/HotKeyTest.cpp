@@ -47,28 +47,26 @@ TEST(HotKeyShortcut, JsonRoundTripsEveryField) {
     }
 }
 
-TEST(HotKeyShortcut, JsonReadsAbsentOrNullFieldsAsUnset) {
-    EXPECT_EQ(HotKeyShortcut::fromJson(R"({"keyCode":101})"), (HotKeyShortcut{kF9, {}}));
-    EXPECT_EQ(HotKeyShortcut::fromJson(R"({"modifiers":2})"), (HotKeyShortcut{std::nullopt, kShift}));
-    EXPECT_EQ(HotKeyShortcut::fromJson(R"({"keyCode":null,"modifiers":null,"other":[1]})"), (HotKeyShortcut{}));
-    EXPECT_EQ(HotKeyShortcut::fromJson(R"({"keyCode":1.0,"modifiers":3})"), (HotKeyShortcut{kS, kCmd | kShift}));
-}
-
-TEST(HotKeyShortcut, JsonThatIsNotAShortcutDoesNotDecode) {
+// Absent or null fields read as unset; anything that is not a shortcut falls back.
+TEST(HotKeyShortcut, StoredJsonDecodesOrFallsBackToTheDefault) {
+    const HotKeyShortcut fallback = HotKeyShortcut::defaultPlay();
+    const std::pair<const char*, HotKeyShortcut> good[] = {
+        {R"({"keyCode":101})", {kF9, {}}},
+        {R"({"modifiers":2})", {std::nullopt, kShift}},
+        {R"({"keyCode":null,"modifiers":null,"other":[1]})", {}},
+        {R"({"keyCode":1.0,"modifiers":3})", {kS, kCmd | kShift}}};
+    for (const auto& [json, expected] : good) {
+        EXPECT_EQ(HotKeyShortcut::fromJson(json), expected) << json;
+        EXPECT_EQ(HotKeyShortcut::fromJsonOr(json, fallback), expected) << json;
+    }
+    const std::string padded = std::string(5000, ' ') + "{}";
     for (const char* bad : {"", "null", "[]", "101", "{", R"({"keyCode":65536})", R"({"keyCode":-1})",
                             R"({"keyCode":1.5})", R"({"keyCode":"1"})", R"({"modifiers":0.5})", R"({"modifiers":1e30})",
-                            R"({"modifiers":18446744073709551615})"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(HotKeyShortcut::fromJson(bad).has_value());
+                            R"({"modifiers":18446744073709551615})", padded.c_str()}) {
+        EXPECT_FALSE(HotKeyShortcut::fromJson(bad).has_value()) << bad;
+        EXPECT_EQ(HotKeyShortcut::fromJsonOr(bad, fallback), fallback) << bad;
     }
-    EXPECT_FALSE(HotKeyShortcut::fromJson(std::string(5000, ' ') + "{}").has_value());
-}
-
-TEST(HotKeyShortcut, StoredValueFallsBackToTheDefaultWhenMissingOrBroken) {
-    const HotKeyShortcut fallback = HotKeyShortcut::defaultPlay();
     EXPECT_EQ(HotKeyShortcut::fromJsonOr(std::nullopt, fallback), fallback);
-    EXPECT_EQ(HotKeyShortcut::fromJsonOr("garbage", fallback), fallback);
-    EXPECT_EQ(HotKeyShortcut::fromJsonOr(R"({"keyCode":0,"modifiers":1})", fallback), (HotKeyShortcut{kA, kCmd}));
 }
 
 TEST(HotKeyShortcut, ConflictOnlyWhenTheRecordShortcutIsUsableAndBothAreEqual) {
@@ -108,7 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
               {std::nullopt, ModifierSet::command()}, HotKeyAction::none},
         Match{"UnsetRecordLeavesPlayReachable", kF9, kNone, {std::nullopt, {}}, kF9Plain, HotKeyAction::play},
         Match{"EqualShortcutsMeanRecord", kF9, kNone, kF9Plain, kF9Plain, HotKeyAction::record},
-        Match{"EscapePlain", kEsc, kNone, kF9Plain, kF10Plain, HotKeyAction::escape},
         Match{"EscapeWithAnyModifiers", kEsc, ModifierSet::command() | ModifierSet::option(), kF9Plain, kF10Plain,
               HotKeyAction::escape},
         Match{"ShortcutOnEscapeWinsForItsCombination", kEsc, ModifierSet::shift(), kF9Plain,

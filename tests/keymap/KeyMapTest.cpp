@@ -127,20 +127,18 @@ TEST(KeyMapChar, ConsistentWithTheNameTable) {
         EXPECT_TRUE(upper->needsShift);
         EXPECT_EQ(KeyMap::code(std::string(1, c)), lower->keyCode) << c;
     }
-    for (char c : std::string("1234567890-=[];',./\\`")) {
-        const auto key = KeyMap::charKey(std::string(1, c));
-        ASSERT_TRUE(key) << c;
-        EXPECT_FALSE(key->needsShift) << c;
-        EXPECT_EQ(KeyMap::name(key->keyCode), std::string(1, c));
-    }
-    // Each shifted symbol sits on the key of its unshifted partner (US ANSI).
-    const std::string shifted = "!@#$%^&*()_+{}:\"<>?|~";
-    const std::string partner = "1234567890-=[];',./\\`";
+    // Each unshifted symbol types the key of that name; its shifted partner (US ANSI) sits on
+    // the same key.
+    const std::string partner = "1234567890-=[];',./\\`", shifted = "!@#$%^&*()_+{}:\"<>?|~";
     for (size_t i = 0; i < shifted.size(); ++i) {
+        SCOPED_TRACE(shifted[i]);
+        const auto plain = KeyMap::charKey(std::string(1, partner[i]));
         const auto key = KeyMap::charKey(std::string(1, shifted[i]));
-        ASSERT_TRUE(key) << shifted[i];
-        EXPECT_TRUE(key->needsShift) << shifted[i];
-        EXPECT_EQ(key->keyCode, KeyMap::charKey(std::string(1, partner[i]))->keyCode) << shifted[i];
+        ASSERT_TRUE(plain && key);
+        EXPECT_FALSE(plain->needsShift);
+        EXPECT_EQ(KeyMap::name(plain->keyCode), std::string(1, partner[i]));
+        EXPECT_TRUE(key->needsShift);
+        EXPECT_EQ(key->keyCode, plain->keyCode);
     }
 }
 
@@ -199,14 +197,12 @@ TEST(KeyMapShortcut, DisplayIsSymbolsThenName) {
 
 // ---- fixed sets and picker groups ----------------------------------------------------------
 
-TEST(KeyMapSets, PickerGroupsAreBuiltFreshEachCall) {
-    auto groups = KeyMap::pickerGroups();
+TEST(KeyMapSets, PickerGroupsOfferOnlyNamedKeys) {
+    const auto groups = KeyMap::pickerGroups();
     ASSERT_EQ(groups.size(), 5u);
     EXPECT_EQ(groups[2].codes, KeyMap::functionKeyCodes());
-    groups[0].codes.clear();
-    groups[1].name = "x";
-    EXPECT_EQ(KeyMap::pickerGroups()[0].codes.size(), 26u);
-    EXPECT_EQ(KeyMap::pickerGroups()[1].name, "\u6570\u5B57");
+    for (const auto& group : groups)
+        for (uint16_t code : group.codes) EXPECT_TRUE(hasName(code)) << group.name << " offers " << code;
 }
 
 // First use from several threads at once builds each table once (run under TSan).
