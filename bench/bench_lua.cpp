@@ -1,8 +1,10 @@
 // The guard's price and its promptness.
-//  - LoopWithoutHook / LoopWithHook: the same CPU-bound chunk on a bare state and on a
-//    LuaRuntime (count hook every 20 000 instructions); the ratio is the hook's cost.
-//  - StopBusyLoop / StopSleep: real time from tfg_request_interrupt(1), set by another thread,
-//    until the protected run returns, for `while true do end` and for sleep(600000).
+//  - LoopWithoutHook / LoopWithHook (and Work…): the same CPU-bound chunk on a bare state and on
+//    a LuaRuntime under the guard with a deadline set; the ratio is the guard's cost.
+//    LoopWithEmptyHook shows what carrying any count hook would cost instead.
+//  - StopBusyLoop / StopSleep / StopBusyCoroutine: real time from tfg_request_interrupt(1), set
+//    by another thread, until the protected run returns.
+//  - DeadlineBusyLoop: real time from a deadline to the end of a pure Lua loop (watchdog).
 #include "BenchMain.h"
 #include <benchmark/benchmark.h>
 
@@ -116,6 +118,28 @@ void StopBusyLoop(benchmark::State& state) {
     measureStop(state, "s.started() local x = 0 while true do x = x + 1 end", [](LuaRuntime&) { return 0; });
 }
 BENCHMARK(StopBusyLoop)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+void StopBusyCoroutine(benchmark::State& state) {
+    measureStop(state, "s.started() coroutine.wrap(function() local x = 0 while true do x = x + 1 end end)()",
+                [](LuaRuntime&) { return 0; });
+}
+BENCHMARK(StopBusyCoroutine)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+void DeadlineBusyLoop(benchmark::State& state) {
+    // The guard clock is the steady clock in whole milliseconds; time the lateness in microseconds.
+    platform::SystemClock clock;
+    auto runtime = LuaRuntime::create();
+    for (auto _ : state) {
+        const int64_t deadline = tfg_now_ms() + 5;
+        tfg_set_deadline_ms(deadline);
+        const LuaRunOutcome outcome = runtime->runString("local x = 0 while true do x = x + 1 end", "=deadline");
+        const int64_t lateMicros = clock.nowMicros() - deadline * 1000;
+        if (outcome.succeeded) state.SkipWithError("the deadline did not end the run");
+        state.SetIterationTime(static_cast<double>(lateMicros) / 1e6);
+    }
+    tfg_set_deadline_ms(0);
+}
+BENCHMARK(DeadlineBusyLoop)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(50);
 
 void StopSleep(benchmark::State& state) {
     static platform::SystemClock clock;

@@ -27,6 +27,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "lua/LuaShim.h"
 #include "platform/Clock.h"
@@ -55,6 +56,15 @@ std::shared_ptr<tapforge::platform::Clock> guardClock;
 tapforge::platform::SystemClock& systemClock() {
     static tapforge::platform::SystemClock clock;
     return clock;
+}
+
+int64_t guardNowMicros() {
+    std::shared_ptr<tapforge::platform::Clock> clock;
+    {
+        std::lock_guard lock(clockMutex);
+        clock = guardClock;
+    }
+    return clock ? clock->nowMicros() : systemClock().nowMicros();
 }
 
 // --- The Lua threads this OS thread is executing, innermost last. Written by the thread itself,
@@ -142,9 +152,12 @@ constexpr auto kResignalInterval = std::chrono::milliseconds(50);
 struct Watch {
     std::mutex mutex;
     std::condition_variable wake;
-    int runs = 0;          // guarded runs in progress (nested ones on the same thread count too)
-    pthread_t worker{};    // the thread running them
+    // The threads inside a guarded run. The flag and the deadline are process-wide and runs are
+    // not meant to overlap, but if two threads ever run Lua at once a stop reaches both.
+    std::vector<pthread_t> workers;
     bool watchdogStarted = false;
+
+    Watch() { workers.reserve(4); }
 };
 
 // Never destroyed: the detached watchdog may still use it while the process exits.
@@ -155,11 +168,12 @@ Watch& watch() {
 
 // With the watch's mutex held, so that the worker cannot end its run and exit meanwhile.
 void signalWorkerLocked(Watch& w) {
-    if (w.runs == 0) return;
-    if (pthread_equal(w.worker, pthread_self())) {
-        setHookOnRunningThreads();
-    } else if (guardSignal != 0) {
-        pthread_kill(w.worker, guardSignal);
+    for (const pthread_t worker : w.workers) {
+        if (pthread_equal(worker, pthread_self())) {
+            setHookOnRunningThreads();
+        } else if (guardSignal != 0) {
+            pthread_kill(worker, guardSignal);
+        }
     }
 }
 
@@ -169,7 +183,7 @@ void signalWorkerLocked(Watch& w) {
 [[noreturn]] void watchdogLoop(Watch& w) {
     std::unique_lock lock(w.mutex);
     while (true) {
-        if (w.runs == 0) {
+        if (w.workers.empty()) {
             w.wake.wait(lock);
             continue;
         }
@@ -183,12 +197,12 @@ void signalWorkerLocked(Watch& w) {
             w.wake.wait(lock);
             continue;
         }
-        const int64_t remaining = deadline - tfg_now_ms();
-        if (remaining <= 0) {
+        const int64_t remainingMicros = deadline * 1000 - guardNowMicros();
+        if (remainingMicros <= 0) {
             signalWorkerLocked(w);
             w.wake.wait_for(lock, kResignalInterval);
         } else {
-            w.wake.wait_for(lock, std::min<std::chrono::milliseconds>(std::chrono::milliseconds(remaining), kResignalInterval));
+            w.wake.wait_for(lock, std::min<std::chrono::microseconds>(std::chrono::microseconds(remainingMicros), kResignalInterval));
         }
     }
 }
@@ -332,8 +346,12 @@ GuardedLuaRun::GuardedLuaRun(lua_State* L) {
     Watch& w = watch();
     {
         std::lock_guard lock(w.mutex);
-        ++w.runs;
-        w.worker = pthread_self();
+        try {
+            w.workers.push_back(pthread_self());
+        } catch (...) {
+            popRunning();
+            throw;
+        }
         if (!w.watchdogStarted) {
             try {
                 std::thread([&w] { watchdogLoop(w); }).detach();
@@ -354,21 +372,19 @@ GuardedLuaRun::~GuardedLuaRun() {
     if (!outermost) return;
     Watch& w = watch();
     std::lock_guard lock(w.mutex);
-    --w.runs;
+    for (auto it = w.workers.begin(); it != w.workers.end(); ++it) {
+        if (pthread_equal(*it, pthread_self())) {
+            w.workers.erase(it);
+            break;
+        }
+    }
 }
 
 }  // namespace tapforge
 
 extern "C" {
 
-int64_t tfg_now_ms(void) {
-    std::shared_ptr<tapforge::platform::Clock> clock;
-    {
-        std::lock_guard lock(clockMutex);
-        clock = guardClock;
-    }
-    return clock ? clock->nowMs() : systemClock().nowMs();
-}
+int64_t tfg_now_ms(void) { return guardNowMicros() / 1000; }
 
 void tfg_request_interrupt(int32_t flag) {
     interruptFlag.store(flag, std::memory_order_relaxed);

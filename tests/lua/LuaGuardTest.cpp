@@ -3,6 +3,9 @@
 // script run on.
 #include <lua.hpp>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <thread>
 
@@ -124,6 +127,24 @@ TEST_P(GuardFromOutsideTest, DeadlineEndsIt) {
     const LuaRunOutcome outcome = run(GetParam().code);
     EXPECT_NE(outcome.message.find("Lua 脚本执行超时"), std::string::npos) << outcome.message;
     EXPECT_EQ(tfg_deadline_ms(), 0);
+}
+
+// A command that waits for its signals blocks them all in the threads it starts.
+TEST_F(LuaGuardTest, StopReachesAThreadThatBlocksSignals) {
+    setLuaGuardClock(nullptr);
+    std::atomic<bool> started{false};
+    runtime->registerTable("s", {{"started", [&](LuaRuntime&) { started = true; return 0; }}});
+    LuaRunOutcome outcome;
+    std::thread worker([&] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        outcome = run("s.started() while true do end");
+    });
+    while (!started) std::this_thread::yield();
+    tfg_request_interrupt(1);
+    worker.join();
+    EXPECT_EQ(outcome, LuaRunOutcome::failure("脚本已被用户中断"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
