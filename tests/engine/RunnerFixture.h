@@ -28,39 +28,26 @@ inline Step delayStep(int64_t ms) {
 
 inline Step clickStep(double x, double y, ClickKind kind = ClickKind::click, MouseButton button = MouseButton::left) {
     Step s(StepKind::mouseClick);
-    s.x = x;
-    s.y = y;
-    s.hasPoint = true;
-    s.clickKind = kind;
-    s.mouseButton = button;
+    s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button;
     return s;
 }
 
 inline Step keyStep(std::optional<uint16_t> code, KeyEventKind kind = KeyEventKind::press, ModifierSet modifiers = {}) {
     Step s(StepKind::keyPress);
-    s.keyCode = code;
-    s.keyKind = kind;
-    s.modifiers = modifiers;
+    s.keyCode = code, s.keyKind = kind, s.modifiers = modifiers;
     return s;
 }
 
 inline ColorPoint colorPoint(double x, double y, int r, int g, int b, int tolerance = 10) {
     ColorPoint p;
-    p.x = x;
-    p.y = y;
-    p.red = r;
-    p.green = g;
-    p.blue = b;
-    p.tolerance = tolerance;
+    p.x = x, p.y = y, p.red = r, p.green = g, p.blue = b, p.tolerance = tolerance;
     return p;
 }
 
 inline Step colorStep(std::vector<ColorPoint> points, bool wait = false, int64_t timeoutMs = 0, int64_t pollMs = 200) {
     Step s(StepKind::colorCheck);
     s.colorPoints = std::move(points);
-    s.waitForCondition = wait;
-    s.timeoutMs = timeoutMs;
-    s.pollMs = pollMs;
+    s.waitForCondition = wait, s.timeoutMs = timeoutMs, s.pollMs = pollMs;
     return s;
 }
 
@@ -74,8 +61,7 @@ inline Script scriptOf(std::vector<Step> steps, int64_t loopCount = 1, int64_t i
     Script s;
     s.name = "测试";
     s.steps = std::move(steps);
-    s.loopCount = loopCount;
-    s.stepIntervalMs = intervalMs;
+    s.loopCount = loopCount, s.stepIntervalMs = intervalMs;
     return s;
 }
 

@@ -15,10 +15,7 @@ using vision::test::noise;
 inline ImageTemplate templateOf(const platform::RgbaImage& image, double originX, double originY) {
     ImageTemplate t;
     t.name = "按钮";
-    t.widthPoints = image.width;
-    t.heightPoints = image.height;
-    t.originX = originX;
-    t.originY = originY;
+    t.widthPoints = image.width, t.heightPoints = image.height, t.originX = originX, t.originY = originY;
     const auto png = vision::PngCodec::encode(image);
     if (png) t.pngBase64 = vision::encodeBase64(*png);
     return t;
@@ -35,14 +32,9 @@ protected:
     Step imageStep(BranchTarget branch = {}, bool wait = false, int64_t timeoutMs = 0, int64_t pollMs = 200) {
         Step s(StepKind::imageCheck);
         s.imageTemplate = templateOf(patch, 200, 150);
-        s.waitForCondition = wait;
-        s.timeoutMs = timeoutMs;
-        s.pollMs = pollMs;
-        s.threshold = 0.9;
-        s.searchFullScreen = false;
-        s.searchMargin = 4;
-        s.onSuccess = branch;
-        s.onFailure = branch;
+        s.waitForCondition = wait, s.timeoutMs = timeoutMs, s.pollMs = pollMs;
+        s.threshold = 0.9, s.searchFullScreen = false, s.searchMargin = 4;
+        s.onSuccess = s.onFailure = branch;
         return s;
     }
     platform::RgbaImage patch = noise(40, 30, 11);

@@ -11,25 +11,15 @@
 namespace tapforge::vision::test {
 
 inline platform::RgbaImage solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
-    platform::RgbaImage img;
-    img.width = w;
-    img.height = h;
-    img.pixels.resize(size_t(w) * h * 4);
-    for (size_t i = 0; i < img.pixels.size(); i += 4) {
-        img.pixels[i] = r;
-        img.pixels[i + 1] = g;
-        img.pixels[i + 2] = b;
-        img.pixels[i + 3] = a;
-    }
+    platform::RgbaImage img{w, h, {}};
+    img.pixels.reserve(size_t(w) * h * 4);
+    for (size_t i = 0; i < size_t(w) * h; ++i) img.pixels.insert(img.pixels.end(), {r, g, b, a});
     return img;
 }
 
 inline void setPixel(platform::RgbaImage& img, int x, int y, uint8_t r, uint8_t g, uint8_t b) {
     uint8_t* p = img.pixels.data() + (size_t(y) * img.width + x) * 4;
-    p[0] = r;
-    p[1] = g;
-    p[2] = b;
-    p[3] = 255;
+    p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
 }
 
 inline void setGrey(platform::RgbaImage& img, int x, int y, uint8_t v) { setPixel(img, x, y, v, v, v); }
@@ -70,13 +60,7 @@ inline platform::RgbaImage cut(const platform::RgbaImage& src, int x0, int y0, i
 // A colour point expecting (r, g, b) within `tolerance`.
 inline ColorPoint point(double x, double y, int r = 0, int g = 0, int b = 0, int tolerance = 10, bool enabled = true) {
     ColorPoint p;
-    p.x = x;
-    p.y = y;
-    p.red = r;
-    p.green = g;
-    p.blue = b;
-    p.tolerance = tolerance;
-    p.enabled = enabled;
+    p.x = x, p.y = y, p.red = r, p.green = g, p.blue = b, p.tolerance = tolerance, p.enabled = enabled;
     return p;
 }
 

@@ -67,19 +67,13 @@ TEST_F(X11Tap, ClicksOfAnotherClientArriveWithComputedClickStatesAndStamps) {
 TEST_F(X11Tap, DragsScrollsAndKeysWithFlags) {
     ASSERT_TRUE(startTap());
     OtherClient other(server->display());
-    Display* d = other.display();
     const int x = originX() + 10;
     other.move(x, 10);
-    XTestFakeButtonEvent(d, 1, True, CurrentTime);
-    XTestFakeMotionEvent(d, -1, x + 50, 10, CurrentTime);
-    XTestFakeButtonEvent(d, 1, False, CurrentTime);
-    XTestFakeButtonEvent(d, 5, True, CurrentTime);
-    XTestFakeButtonEvent(d, 5, False, CurrentTime);
-    XSync(d, False);
-    other.press(XK_Shift_L, true);
-    other.press(XK_a, true);
-    other.press(XK_a, false);
-    other.press(XK_Shift_L, false);
+    other.button(1, true);
+    other.move(x + 50, 10);
+    other.button(1, false);
+    other.button(5, true), other.button(5, false);
+    other.press(XK_Shift_L, true), other.key(XK_a), other.press(XK_Shift_L, false);
     ASSERT_TRUE(waitForEvents(7));
     mainQueue->runFor(100ms);
     std::vector<TapEventType> types;

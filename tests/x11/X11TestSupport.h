@@ -1,5 +1,6 @@
-// Shared set-up of the X11 integration tests: a private server, the backend opened on it, and
-// a second plain client for injecting input "from another program".
+// Shared set-up of the X11 integration tests: a private Xvfb on a free display number, the
+// backend opened on it, a second plain client for injecting input "from another program", and
+// a helper window that covers the screen and counts what it receives.
 #pragma once
 
 // Xlib's None and Bool macros break GoogleTest's headers: a file that included Xlib first loses
@@ -16,15 +17,21 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
-#include <vector>
-#include <ostream>
+#include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
-#include "XvfbServer.h"
 #include "platform/Desktop.h"
+#include "platform/MainThread.h"
+
+typedef struct _XDisplay Display;
 
 namespace tapforge::platform {
 inline void PrintTo(const Point& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
@@ -34,6 +41,74 @@ inline void PrintTo(const Rect& r, std::ostream* os) {
 }  // namespace tapforge::platform
 
 namespace tapforge::testing {
+
+class XvfbServer {
+public:
+    // Starts Xvfb with one screen of width × height at depth 24; empty display() on failure.
+    XvfbServer(int width, int height);
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    const std::string& display() const { return display_; }
+    bool running() const { return pid_ > 0; }
+    // Kills the server at once (SIGKILL), as a crash would.
+    void kill();
+    const std::string& failure() const { return failure_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+    std::string failure_;
+};
+
+// The test's main thread: services post into it, the test drains it.
+class MainQueue {
+public:
+    platform::MainThreadPoster poster();
+    // Runs queued work until `done` answers true or `timeout` passes; answers `done()`.
+    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Runs whatever arrives during `duration`.
+    void runFor(std::chrono::milliseconds duration);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> queue_;
+};
+
+// A window on its own connection covering the given root rectangle, counting input events.
+class CountingWindow {
+public:
+    CountingWindow(const std::string& display, int x, int y, int width, int height);
+    ~CountingWindow();
+
+    // Reads the events that have arrived (waits up to `settle` for the server to deliver).
+    void pump(std::chrono::milliseconds settle = std::chrono::milliseconds(150));
+    // Fills a root rectangle (relative to the window) with a colour 0xRRGGBB and waits for it.
+    void fill(int x, int y, int width, int height, unsigned long rgb);
+
+    int buttonPresses[16] = {};
+    int buttonReleases[16] = {};
+    int motions = 0;
+    int keyPresses = 0;
+    int keyReleases = 0;
+    unsigned lastButtonState = 0;     // modifier state of the last button press
+    unsigned lastKeyState = 0;
+    unsigned lastKeycode = 0;
+    struct Click {   // a button press or release at its root point, in arrival order
+        bool press;
+        unsigned button;
+        int x, y;
+        friend bool operator==(const Click&, const Click&) = default;
+    };
+    std::vector<Click> clicks;
+    Display* display() const { return display_; }
+
+private:
+    Display* display_ = nullptr;
+    unsigned long window_ = 0;
+};
 
 // Two monitors side by side: the left one (1280 x 1024, root +0+0) is secondary, the right
 // one (1920 x 1080, root +1280+0) is primary, so global (0, 0) is root (1280, 0).
