@@ -84,7 +84,6 @@ protected:
             if (!script.empty()) script.pop_back();
         };
     }
-    void startRecording() { recorder.start(); }
     void feed(std::initializer_list<TapEvent> events) {
         for (const TapEvent& e : events) tap->feed(e);
     }
@@ -114,7 +113,7 @@ class RecorderClassificationTest : public RecorderTest, public ::testing::WithPa
 
 TEST_P(RecorderClassificationTest, ClickOnlyWhenShortAndStill) {
     const Classification& c = GetParam();
-    startRecording();
+    recorder.start();
     feed({press(0, {50, 50}), release(c.heldMs, c.releaseAt)});
     if (c.click) {
         EXPECT_THAT(described(), ElementsAre("click left@50,50"));
@@ -141,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecorderTest, SecondClickOfADoubleClickReplacesTheFirst) {
-    startRecording();
+    recorder.start();
     feed({key(0, 0)});
     feed({press(1000, {300, 300}), release(1080, {300, 300})});
     EXPECT_THAT(described(), ElementsAre("key 0 press", "delay 1000", "click left@300,300"));
@@ -151,7 +150,7 @@ TEST_F(RecorderTest, SecondClickOfADoubleClickReplacesTheFirst) {
 }
 
 TEST_F(RecorderTest, TripleClickEndsAsOneDoubleClick) {
-    startRecording();
+    recorder.start();
     feed({press(0, {5, 5}), release(10, {5, 5}), press(20, {5, 5}, 2), release(30, {5, 5}), press(40, {5, 5}, 3),
           release(50, {5, 5})});
     EXPECT_EQ(removals, 2);
@@ -159,7 +158,7 @@ TEST_F(RecorderTest, TripleClickEndsAsOneDoubleClick) {
 }
 
 TEST_F(RecorderTest, DragKeepsSamplesFourPointsOrSixtyMillisecondsApart) {
-    startRecording();
+    recorder.start();
     feed({press(0, {0, 0}),
           event(TapEventType::leftMouseDragged, 10, {1, 0}),     // near and soon: dropped
           event(TapEventType::leftMouseDragged, 20, {4, 0}),     // 4 points: kept
@@ -173,14 +172,14 @@ TEST_F(RecorderTest, DragKeepsSamplesFourPointsOrSixtyMillisecondsApart) {
 }
 
 TEST_F(RecorderTest, RightDragCarriesItsButtonAndNoModifiers) {
-    startRecording();
+    recorder.start();
     feed({press(0, {0, 0}, 1, TapEventType::rightMouseDown), event(TapEventType::rightMouseDragged, 10, {30, 0}),
           release(20, {30, 0}, platform::kFlagControl, TapEventType::rightMouseUp)});
     EXPECT_THAT(described(), ElementsAre("down right@0,0", "move@0,0 d0", "move@30,0 d0", "up right@30,0"));
 }
 
 TEST_F(RecorderTest, ReleaseOfAnotherButtonLeavesThePressPending) {
-    startRecording();
+    recorder.start();
     feed({release(5, {0, 0}),   // nothing pending
           event(TapEventType::leftMouseDragged, 6, {40, 40}),
           press(10, {7, 7}), release(20, {7, 7}, 0, TapEventType::rightMouseUp), release(30, {7, 7})});
@@ -188,7 +187,7 @@ TEST_F(RecorderTest, ReleaseOfAnotherButtonLeavesThePressPending) {
 }
 
 TEST_F(RecorderTest, PlainMovesOnlyWhenEnabledAtMostOnePer120MsUnlessFourPointsAway) {
-    startRecording();
+    recorder.start();
     feed({event(TapEventType::mouseMoved, 0, {10, 10})});
     EXPECT_THAT(script, IsEmpty());
     recorder.recordMouseMove = true;
@@ -201,7 +200,7 @@ TEST_F(RecorderTest, PlainMovesOnlyWhenEnabledAtMostOnePer120MsUnlessFourPointsA
 }
 
 TEST_F(RecorderTest, KeysRecordOnePressPerStrokeAndSkipModifiersAndRepeats) {
-    startRecording();
+    recorder.start();
     feed({key(0, 56),                                              // Shift alone
           key(1, 0, platform::kFlagShift),                         // A with shift
           key(2, 0, platform::kFlagShift, /*autorepeat=*/true),   // held
@@ -213,13 +212,13 @@ TEST_F(RecorderTest, KeysRecordOnePressPerStrokeAndSkipModifiersAndRepeats) {
 }
 
 TEST_F(RecorderTest, ScrollWithZeroLinesIsSkipped) {
-    startRecording();
+    recorder.start();
     feed({scroll(0, {3, 4}, 0), scroll(10, {3, 4}, 2), scroll(20, {5, 6}, -1)});
     EXPECT_THAT(described(), ElementsAre("scroll 2@3,4", "scroll -1@5,6"));
 }
 
 TEST_F(RecorderTest, PausesBelowTheThresholdAddNoDelayAndGapsRoundToMilliseconds) {
-    startRecording();
+    recorder.start();
     feed({key(0, 0), key(39.4, 1), key(79.4, 2), key(119.9, 3)});
     // 39.4 rounds to 39 (no delay), 40.0 is a delay, 40.5 rounds to 41.
     EXPECT_THAT(described(), ElementsAre("key 0 press", "key 1 press", "delay 40", "key 2 press", "delay 41", "key 3 press"));
@@ -230,7 +229,7 @@ TEST_F(RecorderTest, PausesBelowTheThresholdAddNoDelayAndGapsRoundToMilliseconds
 }
 
 TEST_F(RecorderTest, StoppingWithAButtonHeldAddsATrailingDownWithoutDelay) {
-    startRecording();
+    recorder.start();
     feed({key(0, 1), press(5000, {8, 9}, 1, TapEventType::rightMouseDown), event(TapEventType::rightMouseDragged, 6000, {80, 90})});
     recorder.stop();
     EXPECT_FALSE(recorder.isRecording());
@@ -244,7 +243,7 @@ TEST_F(RecorderTest, StoppingWithAButtonHeldAddsATrailingDownWithoutDelay) {
 }
 
 TEST_F(RecorderTest, DisabledTapIsSwitchedBackOnAndProducesNothing) {
-    startRecording();
+    recorder.start();
     feed({event(TapEventType::tapDisabledByTimeout, 0), event(TapEventType::tapDisabledByUserInput, 1)});
     EXPECT_EQ(tap->reenables, 2);
     EXPECT_THAT(script, IsEmpty());
@@ -277,14 +276,14 @@ TEST_F(RecorderTest, FailedTapCreationThrowsTheAccessibilityTextAndStaysIdle) {
 
 TEST_F(RecorderTest, DoubleClickWhoseFirstHalfCameBeforeRecordingRemovesNothingOfTheOwner) {
     script.push_back(Step(StepKind::comment));   // the document's existing last step
-    startRecording();
+    recorder.start();
     feed({press(0, {5, 5}, 2), release(10, {5, 5})});
     EXPECT_EQ(removals, 0);
     EXPECT_THAT(described(), ElementsAre("other", "click left@5,5"));
 }
 
 TEST_F(RecorderTest, QuickClickAfterADragDoesNotRemoveTheDragsUp) {
-    startRecording();
+    recorder.start();
     feed({press(0, {0, 0}), event(TapEventType::leftMouseDragged, 50, {40, 0}), release(100, {40, 0}),
           press(200, {2, 0}, 2), release(220, {2, 0})});
     EXPECT_EQ(removals, 0);
@@ -293,7 +292,7 @@ TEST_F(RecorderTest, QuickClickAfterADragDoesNotRemoveTheDragsUp) {
 }
 
 TEST_F(RecorderTest, KeyBetweenTheTwoClicksIsKept) {
-    startRecording();
+    recorder.start();
     feed({press(0, {5, 5}), release(10, {5, 5}), key(100, 36), press(200, {5, 5}, 2), release(210, {5, 5})});
     EXPECT_EQ(removals, 0);
     EXPECT_THAT(described(), ElementsAre("click left@5,5", "delay 100", "key 36 press", "delay 100", "click left@5,5"));
@@ -301,7 +300,7 @@ TEST_F(RecorderTest, KeyBetweenTheTwoClicksIsKept) {
 
 TEST_F(RecorderTest, PointerTraceBetweenTheTwoClicksGoesWithTheFirstClick) {
     recorder.recordMouseMove = true;
-    startRecording();
+    recorder.start();
     feed({press(0, {5, 5}), release(10, {5, 5}), event(TapEventType::mouseMoved, 100, {6, 5}),
           event(TapEventType::mouseMoved, 230, {7, 5}), press(250, {7, 5}, 2), release(260, {7, 5})});
     EXPECT_EQ(removals, 5);   // the click, then two pairs of delay and move
@@ -309,7 +308,7 @@ TEST_F(RecorderTest, PointerTraceBetweenTheTwoClicksGoesWithTheFirstClick) {
 }
 
 TEST_F(RecorderTest, StampGoingBackwardsIsNoTimeNotCenturies) {
-    startRecording();
+    recorder.start();
     TapEvent down = press(100, {5, 5});
     TapEvent up = release(0, {5, 5});   // earlier than the press
     feed({down, up});

@@ -4,14 +4,11 @@
 
 #include <cmath>
 #include <limits>
-#include <nlohmann/json.hpp>
 
 #include "model/ScriptJson.h"
 
 namespace tapforge {
 namespace {
-
-using OrderedJson = nlohmann::ordered_json;
 
 Script decodeOk(std::string_view json) {
     ScriptDecodeResult r = decodeScript(json);
@@ -235,7 +232,6 @@ TEST(ScriptEncode, DoublesTakeTheirShortestExactForm) {
     step.searchMargin = 60;
     step.x = 512.5;
     step.y = 0.1 + 0.2;
-    const OrderedJson doc = OrderedJson::parse(encodeOk(s));
     const std::string json = encodeOk(s, JsonStyle::compact);
     EXPECT_NE(json.find(R"("threshold":0.9,)"), std::string::npos) << json;
     EXPECT_NE(json.find(R"("searchMargin":60,)"), std::string::npos);
