@@ -22,13 +22,8 @@ Uuid fixedId(uint8_t seed) {
 
 ImageTemplate sampleTemplate() {
     ImageTemplate t;
-    t.name = "按钮";
-    t.widthPoints = 40;
-    t.heightPoints = 20;
-    t.originX = 100;
-    t.originY = 200;
-    t.pixelScale = 2;
-    t.pngBase64 = "iVBORw0KGgo=";
+    t.name = "按钮", t.pngBase64 = "iVBORw0KGgo=";
+    t.widthPoints = 40, t.heightPoints = 20, t.originX = 100, t.originY = 200, t.pixelScale = 2;
     return t;
 }
 
