@@ -6,7 +6,9 @@
 #include <X11/extensions/record.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 
 #include "platform/x11/X11Internal.h"
@@ -23,7 +25,11 @@ constexpr double kMultiClickPoints = 6.0;
 
 using Delivery = ListenerDelivery<TapEvent>;
 
-// Everything the tap thread tracks between events. Touched only on that thread.
+// How long start() waits for the server to confirm that recording has begun.
+constexpr int64_t kStartTimeoutMs = 2000;
+
+// Everything the tap thread tracks between events. Touched only on that thread (and on the
+// thread in start() before the tap thread exists).
 class RecordState {
 public:
     RecordState(std::shared_ptr<Shared> shared, Delivery delivery, uint64_t generation)
@@ -119,6 +125,10 @@ public:
         deliver(out);
     }
 
+    // The server's first reply on the data connection: from here on every event is recorded.
+    void markDataStarted() { dataStarted_ = true; }
+    bool dataStarted() const { return dataStarted_; }
+
     void deliverDisabled() {
         TapEvent note;
         note.type = TapEventType::tapDisabledByTimeout;
@@ -171,6 +181,7 @@ private:
     Point lastPressAt_;
     int lastReleaseKey_ = -1;
     uint64_t lastReleaseNs_ = 0;
+    bool dataStarted_ = false;
     bool haveTime_ = false;
     uint32_t lastServerMs_ = 0;
     uint64_t epoch_ = 0;
@@ -178,6 +189,7 @@ private:
 
 void onRecorded(XPointer closure, XRecordInterceptData* data) {
     auto* state = reinterpret_cast<RecordState*>(closure);
+    if (data->category == XRecordStartOfData) state->markDataStarted();
     if (data->category == XRecordFromServer && data->data && data->data_len * 4 >= sizeof(xEvent))
         state->handle(*reinterpret_cast<const xEvent*>(data->data));
     XRecordFreeData(data);
@@ -217,6 +229,9 @@ public:
         if (!context_ || !syncOk(*control_)) return failStart();
         if (!XRecordEnableContextAsync(data_->display(), context_, onRecorded, reinterpret_cast<XPointer>(state_.get())))
             return failStart();
+        // Enabling is asynchronous: without waiting for the server's start of data, input made
+        // right after start() returns (the user's first click) could go unrecorded.
+        if (!waitForStartOfData()) return failStart();
         if (!listener_.openWakePipe()) return failStart();
         listener_.start([this] { run(); });
         return true;
@@ -242,6 +257,24 @@ private:
         data_.reset();
         control_.reset();
         return false;
+    }
+
+    bool waitForStartOfData() {
+        Display* data = data_->display();
+        XFlush(data);
+        const int64_t deadline = steadyMs() + kStartTimeoutMs;
+        while (true) {
+            XRecordProcessReplies(data);
+            if (state_->dataStarted()) return true;
+            const int64_t left = deadline - steadyMs();
+            if (data_->lost() || left <= 0) return false;
+            pollfd p{data_->fd(), POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50))) < 0 && errno != EINTR) return false;
+            if (p.revents & (POLLHUP | POLLERR)) {
+                data_->markLost();
+                return false;
+            }
+        }
     }
 
     void run() {
