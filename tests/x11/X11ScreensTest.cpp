@@ -20,9 +20,7 @@ TEST_F(X11Screens, PrimaryComesFirstAtOriginFramesUseTheBottomLeftConventionAndA
     EXPECT_EQ(list[0].frame, (Rect{0, 0, 1920, 1080}));
     // The secondary's top is at global y 0, so its bottom-left y is 1080 - 0 - 1024 = 56.
     EXPECT_EQ(list[1].frame, (Rect{-1280, 56, 1280, 1024}));
-    EXPECT_EQ(list[1].scale, 1.0);
     EXPECT_EQ(desktop->screens->mainDisplayBounds(), (Rect{0, 0, 1920, 1080}));
-    EXPECT_EQ(desktop->screens->mainScreenScale(), 1.0);
     EXPECT_TRUE(desktop->permissions->inputTrusted(Prompt::yes));
     EXPECT_TRUE(desktop->permissions->screenCapturePreflight());
 }
