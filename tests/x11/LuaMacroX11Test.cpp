@@ -35,6 +35,7 @@ protected:
     void TearDown() override {
         runtime.reset();   // before the library its functions call
         api.reset();
+        player.reset();    // its event sink holds the connection, which must close before the server goes
         resetGuard();
         X11Test::TearDown();
     }
