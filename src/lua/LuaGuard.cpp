@@ -53,6 +53,10 @@ std::atomic<bool> deadlineFired{false};
 std::mutex clockMutex;
 std::shared_ptr<tapforge::platform::Clock> guardClock;
 
+// Woken by a stop request, for the host calls that wait.
+std::mutex interruptWaitMutex;
+std::condition_variable interruptWake;
+
 tapforge::platform::SystemClock& systemClock() {
     static tapforge::platform::SystemClock clock;
     return clock;
@@ -327,6 +331,17 @@ std::shared_ptr<platform::Clock> luaGuardClock() {
     return guardClock;
 }
 
+bool waitUnlessLuaInterrupted(platform::Clock& clock, int64_t micros) {
+    std::unique_lock lock(interruptWaitMutex);
+    const int64_t end = clock.nowMicros() + micros;
+    while (interruptFlag.load(std::memory_order_relaxed) == 0) {
+        const int64_t left = end - clock.nowMicros();
+        if (left <= 0) return true;
+        clock.waitFor(interruptWake, lock, left);
+    }
+    return false;
+}
+
 bool luaGuardCarriesHook() {
     installSignal();
     return carriesHook;
@@ -389,10 +404,17 @@ int64_t tfg_now_ms(void) { return guardNowMicros() / 1000; }
 void tfg_request_interrupt(int32_t flag) {
     interruptFlag.store(flag, std::memory_order_relaxed);
     if (flag == 0) return;
-    Watch& w = watch();
-    std::lock_guard lock(w.mutex);
-    signalWorkerLocked(w);
-    w.wake.notify_all();
+    {
+        Watch& w = watch();
+        std::lock_guard lock(w.mutex);
+        signalWorkerLocked(w);
+        w.wake.notify_all();
+    }
+    {
+        // Taken so that a waiter between its check of the flag and its wait cannot miss this.
+        std::lock_guard lock(interruptWaitMutex);
+    }
+    interruptWake.notify_all();
 }
 
 int32_t tfg_interrupt_requested(void) { return interruptFlag.load(std::memory_order_relaxed); }

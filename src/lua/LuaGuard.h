@@ -41,4 +41,9 @@ namespace tapforge {
 void setLuaGuardClock(std::shared_ptr<platform::Clock> clock);
 std::shared_ptr<platform::Clock> luaGuardClock();
 
+// Waits `micros` microseconds on `clock`, or less when a stop is requested meanwhile (at once if
+// one already is). False when it ended because of a stop. For the host calls that block, so that
+// a stop does not wait for the end of their time slice.
+bool waitUnlessLuaInterrupted(platform::Clock& clock, int64_t micros);
+
 }  // namespace tapforge

@@ -313,9 +313,8 @@ bool LuaMacroAPI::waitUntil(int64_t timeoutMs, int64_t pollMs, const std::functi
         if (tfg_interrupt_requested() || tfg_deadline_reached()) return false;
         for (int64_t remaining = poll; remaining > 0;) {
             const int64_t slice = std::min(remaining, kSleepSliceMs);
-            clock.sleepMs(slice);
+            if (!waitUnlessLuaInterrupted(clock, slice * 1000)) return false;
             remaining -= slice;
-            if (tfg_interrupt_requested()) return false;
             if (remaining > 0 && tfg_deadline_reached()) return false;
         }
     }
@@ -628,7 +627,8 @@ int32_t LuaMacroAPI::sleep(LuaRuntime& lua) {
         if (tfg_interrupt_requested()) lua.raiseError(kTfgInterruptedMessage);
         if (tfg_deadline_reached()) lua.raiseError(kTfgTimeoutMessage);
         const int64_t slice = std::min(remaining, kSleepSliceMs);
-        context_.clock->sleepMs(slice);
+        // A stop ends the slice early; the check above raises it.
+        if (!waitUnlessLuaInterrupted(*context_.clock, slice * 1000)) continue;
         remaining -= slice;
         if (remaining <= 0) return 0;
     }

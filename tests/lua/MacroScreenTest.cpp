@@ -132,14 +132,14 @@ TEST_F(ColorTest, WaitAllWithoutModeTakesTimeoutFromTheSecondArgument) {
     EXPECT_EQ(errorOf("color.waitAll({})"), "color.waitAll 的颜色点表为空");
 }
 
-// A wait gives up at the next slice and the script ends as it continues, before the log.
-TEST_F(ColorTest, StopDuringAWaitEndsTheScriptAtTheNextSlice) {
+// A stop ends a wait at once and the script as it continues, before the log.
+TEST_F(ColorTest, StopDuringAWaitEndsTheScriptAtOnce) {
     const int64_t start = nowMs();
     sim->clock().atMs(start + 410, [] { tfg_request_interrupt(1); });
     EXPECT_EQ(run("waited = color.wait(110, 110, '#00ff00', 10, 60000) log(tostring(waited)) while true do end"),
               LuaRunOutcome::failure("脚本已被用户中断"));
     EXPECT_EQ(logs, Strings{});
-    EXPECT_EQ(nowMs() - start, 420);
+    EXPECT_EQ(nowMs() - start, 410);
 }
 
 TEST_F(ColorTest, DeadlineDuringAWaitEndsTheScriptAtTheNextSlice) {
@@ -219,13 +219,13 @@ TEST_F(ImageTest, WaitFindsATemplateThatAppearsLater) {
     EXPECT_EQ(nowMs() - start, 900);
 }
 
-TEST_F(ImageTest, StopDuringImageWaitEndsTheScriptWithinASlice) {
+TEST_F(ImageTest, StopDuringImageWaitEndsTheScriptAtOnce) {
     const int64_t start = nowMs();
     sim->clock().atMs(start + 1234, [] { tfg_request_interrupt(1); });
     EXPECT_EQ(run("found = image.wait('absent', 0.9, 60000) log(tostring(found)) for i = 1, 1e9 do end"),
               LuaRunOutcome::failure("脚本已被用户中断"));
     EXPECT_EQ(logs, Strings{});
-    EXPECT_EQ(nowMs() - start, 1240);
+    EXPECT_EQ(nowMs() - start, 1234);
 }
 
 TEST_F(ImageTest, ScreenSizeAndScale) {
