@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -231,8 +232,8 @@ void escalate(lua_State* L) {
     lua_sethook(L, tfg_hook, LUA_MASKCOUNT, 1);
 }
 
-// --- The coroutine library, tracking the running thread. Same behaviour as Lua's own resume and
-// wrap, including their messages.
+// --- The coroutine library, tracking the running thread. Same behaviour as Lua's own resume,
+// wrap and close, including their messages.
 
 // Moves `narg` arguments to `co` and resumes it. Returns the number of results moved back, or
 // -1 with the error value on top of L.
@@ -306,6 +307,45 @@ int coroutineWrap(lua_State* L) {
     return 1;
 }
 
+// Lua's names for what a coroutine is doing, as coroutine.status reports them.
+const char* coroutineState(lua_State* L, lua_State* co) {
+    if (L == co) return "running";
+    switch (lua_status(co)) {
+        case LUA_YIELD: return "suspended";
+        case LUA_OK: {
+            lua_Debug ar;
+            if (lua_getstack(co, 0, &ar)) return "normal";
+            return lua_gettop(co) == 0 ? "dead" : "suspended";
+        }
+        default: return "dead";
+    }
+}
+
+// Closing runs the coroutine's pending __close handlers, on it: tracked like a resume.
+int coroutineClose(lua_State* L) {
+    lua_State* co = lua_tothread(L, 1);
+    luaL_argexpected(L, co, 1, "thread");
+    const char* state = coroutineState(L, co);
+    if (std::strcmp(state, "dead") != 0 && std::strcmp(state, "suspended") != 0)
+        return luaL_error(L, "cannot close a %s coroutine", state);
+    int status;
+    {
+        RunningScope scope(co);
+#if LUA_VERSION_RELEASE_NUM >= 50406
+        status = lua_closethread(co, L);
+#else
+        status = lua_resetthread(co);
+#endif
+    }
+    if (status == LUA_OK) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    lua_pushboolean(L, 0);
+    lua_xmove(co, L, 1);
+    return 2;
+}
+
 void trackCoroutines(lua_State* L) {
     luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
     if (lua_getfield(L, -1, LUA_COLIBNAME) == LUA_TTABLE) {
@@ -313,6 +353,8 @@ void trackCoroutines(lua_State* L) {
         lua_setfield(L, -2, "resume");
         lua_pushcfunction(L, coroutineWrap);
         lua_setfield(L, -2, "wrap");
+        lua_pushcfunction(L, coroutineClose);
+        lua_setfield(L, -2, "close");
     }
     lua_pop(L, 2);
 }

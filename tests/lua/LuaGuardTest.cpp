@@ -157,7 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
         Escape{"nested", "coroutine.wrap(function() local co = coroutine.create(function() while true do end end) "
                          "while true do coroutine.resume(co) end end)()"},
         Escape{"yielding", "local co = coroutine.wrap(function() while true do coroutine.yield() end end) "
-                           "while true do co() end"}),
+                           "while true do co() end"},
+        Escape{"closing", "local co = coroutine.create(function() local x <close> = setmetatable({}, "
+                          "{__close = function() while true do end end}) coroutine.yield() end) "
+                          "coroutine.resume(co) coroutine.close(co)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The state's coroutine functions are replaced to track the running thread; scripts must not see
@@ -180,6 +183,16 @@ TEST(GuardedCoroutinesTest, BehaveAsLuasOwn) {
         "{__close = function() closed = 'yes' end}) error('x') end) local ok, e = pcall(f) return {ok, e, closed}",
         "local co = coroutine.running() return {coroutine.resume(co)}",
         "return {coroutine.isyieldable(), select(2, coroutine.running())}",
+        "local log = {} local co = coroutine.create(function() local x <close> = setmetatable({}, "
+        "{__close = function() log[#log + 1] = 'closed' end}) coroutine.yield() end) coroutine.resume(co) "
+        "local r = {coroutine.close(co)} r[#r + 1] = log[1] r[#r + 1] = coroutine.status(co) return r",
+        "local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = function() error('in close') end}) "
+        "coroutine.yield() end) coroutine.resume(co) return {coroutine.close(co)}",
+        "local co co = coroutine.create(function() return pcall(coroutine.close, co) end) return {coroutine.resume(co)}",
+        "local outer = coroutine.running() local co = coroutine.create(function() return pcall(coroutine.close, outer) end) "
+        "return {coroutine.resume(co)}",
+        "local co = coroutine.create(function() error('x') end) coroutine.resume(co) return {coroutine.close(co)}",
+        "return {pcall(coroutine.close, 5)}",
     };
     auto evaluate = [](bool guarded, const char* code) {
         lua_State* L = luaL_newstate();
