@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "vision/PixelBuffer.h"
 #include "vision/Resize.h"
@@ -18,6 +19,7 @@ struct Scratch {
     std::vector<double> area;          // the searched image area as doubles, areaW x areaH
     std::vector<double> templ;         // the template as doubles
     std::vector<float> cropGray, templGray, levelImage, levelTempl, seedImage, seedTempl;
+    std::vector<double> scoreMap;      // the coarsest level's score of every position
     platform::RgbaImage templResized;
 };
 
@@ -47,7 +49,9 @@ double crossScalar(const double* row, size_t stride, const double* t, int tw, in
 // of the score stays below the best score already known — found earlier in the scan or at a
 // seed position — the window cannot be the answer: the scan returns the first position that
 // reaches the maximum, and that position is never cut short. Scores of windows that are not cut
-// short are computed exactly as without the exit, so results do not change.
+// short are computed exactly as without the exit, so results do not change. With `slack`, a
+// window is only abandoned when it cannot come within `slack` of that best score, so every
+// position scoring at least (final best - slack) is still computed exactly.
 struct RowScan {
     const double* I = nullptr;
     const double* Q = nullptr;
@@ -62,6 +66,8 @@ struct RowScan {
     const double* var = nullptr;         // per position of the row
     const double* sums = nullptr;
     double seedScore = -1.0;
+    double slack = 0;
+    double* rowScores = nullptr;         // per position of the row, or null
     ZnccHit* best = nullptr;
 
     bool anyAlive(const double* partial, int k0, int count, int rowsDone) const;
@@ -73,7 +79,7 @@ constexpr double pruneFloor = 0.3;
 constexpr double pruneMargin = 1e-6;
 
 __attribute__((noinline)) bool RowScan::anyAlive(const double* partial, int k0, int count, int rowsDone) const {
-    const double thr = std::max(seedScore, best->score);
+    const double thr = std::max(seedScore, best->score) - slack;
     if (thr < pruneFloor) return true;
     const double nRest = static_cast<double>(th - rowsDone) * tw;
     const size_t mid = static_cast<size_t>(ly + rowsDone) * satStride, bottom = static_cast<size_t>(ly + th) * satStride;
@@ -97,6 +103,7 @@ __attribute__((noinline)) void RowScan::finish(const double* cross, int k0, int 
         const int k = k0 + b;
         if (!(var[k] > 1e-6)) continue;
         const double score = (cross[b] - sums[k] * sumT / n) / std::sqrt(var[k] * varT);
+        if (rowScores) rowScores[k] = score;
         if (score > best->score) *best = ZnccHit{score, xFirst + k, y};
     }
 }
@@ -167,8 +174,12 @@ void scanRow(const double* areaRow, size_t stride, const double* t, const RowSca
 
 // znccBest over an image given by rows `stride` floats apart. `seedScore`, when above -1, is
 // the exact score of some visited position; it only lets hopeless windows be abandoned early.
+// `scores` (step 1 only), when given, receives the score of every visited position, row-major
+// over the positions whose window fits the image; flat windows and windows abandoned as scoring
+// below (best - slack) get -infinity.
 ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th,
-                    IntRange rangeX, IntRange rangeY, int step, double seedScore = -1.0) {
+                    IntRange rangeX, IntRange rangeY, int step, double seedScore = -1.0, double* scores = nullptr,
+                    double slack = 0) {
     ZnccHit best{-1.0, rangeX.lower, rangeY.lower};
     if (tw < 1 || th < 1 || iw < tw || ih < th || rangeX.empty() || rangeY.empty()) return best;
     step = std::max(step, 1);
@@ -273,6 +284,7 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
         scan.var = var.data();
         scan.sums = sums.data();
         scan.seedScore = seedScore;
+        scan.slack = scores ? slack : 0.0;
         scan.best = &best;
         for (int y = yFirst; y < y1; ++y) {
             const int ly = y - ay;
@@ -285,6 +297,10 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
                     firstLive = std::min(firstLive, k);
                     lastLive = k;
                 }
+            }
+            if (scores) {
+                scan.rowScores = scores + static_cast<size_t>(y - yFirst) * count;
+                std::fill_n(scan.rowScores, count, -std::numeric_limits<double>::infinity());
             }
             if (lastLive < 0) continue;
             scan.ly = ly;
@@ -347,6 +363,141 @@ bool clipToBounds(const platform::Rect& r, int width, int height, PixelRect& out
 bool consistent(const platform::RgbaImage& image) {
     return !image.empty() && image.pixels.size() >= static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4;
 }
+
+// The coarsest level's peaks that are refined further, at most.
+constexpr int maxCandidates = 5;
+
+// How far below the coarsest level's best score a peak may lie and still be refined. The exact
+// spot loses score there because edges land up to a level pixel off (the template's rounded
+// level size, the level's pixel grid), which weighs less the more level pixels the template
+// spans; blocky marks of 60 to 100 pixels searched on a whole screen were measured up to 0.35
+// below a partial overlap of themselves at 9 to 16 level pixels, and within 0.11 at 31 and more.
+// A wider margin also weakens the early exit at that level, which costs most for large templates.
+double candidateSlack(int levelTemplW, int levelTemplH) {
+    return std::clamp(6.0 / std::min(levelTemplW, levelTemplH), 0.15, 0.4);
+}
+
+enum class LevelMap { none, keep };
+
+// One level's search of a region of the crop, in crop pixels.
+struct LevelSearch {
+    ZnccHit hit;                          // in level pixels of the piece
+    int pieceX = 0, pieceY = 0;           // the searched piece's top-left in the crop
+    double stepX = 1, stepY = 1;          // crop pixels per level pixel
+    int positionsX = 0, positionsY = 0;   // positions searched: the score map's size
+    double slack = 0;                     // the score map holds every score >= best - slack
+
+    platform::Point pointOf(int x, int y) const { return {pieceX + stepX * x, pieceY + stepY * y}; }
+};
+
+// Searches `region` of the grey crop (cropW x cropH in scratch.cropGray) at downscale factor f
+// with the tw x th template (scratch.templGray). False when the pyramid stops at this level: the
+// region clipped below the template, a level too small, a failed resize, a score <= -0.5. With
+// LevelMap::keep, scratch.scoreMap receives the score of every position (see znccStrided).
+// `known`, when above -1, is an exact score this level need not beat: windows that cannot reach
+// it may be abandoned, so a hit below `known` only says the region's best is below it too.
+bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, const platform::Rect& region, LevelMap map,
+                 double known, LevelSearch& out) {
+    out.hit = ZnccHit{};
+    PixelRect piece;
+    if (!clipToBounds(region, cropW, cropH, piece)) return false;
+    if (piece.width < tw || piece.height < th) return false;
+    const int sw = std::max(static_cast<int>(std::round(piece.width / f)), 1);
+    const int sh = std::max(static_cast<int>(std::round(piece.height / f)), 1);
+    const int ltw = static_cast<int>(std::round(tw / f)), lth = static_cast<int>(std::round(th / f));
+    if (sw < ltw || sh < lth) return false;
+    const int ltw1 = std::max(ltw, 1), lth1 = std::max(lth, 1);
+
+    const float* pieceGray = s.cropGray.data() + static_cast<size_t>(piece.y) * cropW + piece.x;
+    const float* levelImage = pieceGray;
+    size_t levelStride = static_cast<size_t>(cropW);
+    if (sw != piece.width || sh != piece.height) {
+        if (!resizeGray(pieceGray, piece.width, piece.height, cropW, sw, sh, s.levelImage)) return false;
+        levelImage = s.levelImage.data();
+        levelStride = static_cast<size_t>(sw);
+    }
+    if (!resizeGray(s.templGray.data(), tw, th, static_cast<size_t>(tw), ltw1, lth1, s.levelTempl)) return false;
+
+    double seed = -1.0;
+    const double work = double(sw - ltw1 + 1) * (sh - lth1 + 1) * ltw1 * lth1;
+    if (work > 4e6 && std::min(ltw1, lth1) >= 8)
+        seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1);
+    seed = std::max(seed, known);
+    out.positionsX = sw - ltw1 + 1;
+    out.positionsY = sh - lth1 + 1;
+    out.slack = candidateSlack(ltw1, lth1);
+    double* scores = nullptr;
+    if (map == LevelMap::keep) {
+        s.scoreMap.resize(static_cast<size_t>(out.positionsX) * out.positionsY);
+        scores = s.scoreMap.data();
+    }
+    out.hit = znccStrided(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1, IntRange{0, out.positionsX},
+                          IntRange{0, out.positionsY}, 1, seed, scores, out.slack);
+    if (out.hit.score <= -0.5) return false;
+    out.pieceX = piece.x;
+    out.pieceY = piece.y;
+    out.stepX = static_cast<double>(piece.width) / sw;
+    out.stepY = static_cast<double>(piece.height) / sh;
+    return true;
+}
+
+// How many level pixels the next level's window reaches around a hit: a position that close to a
+// better peak lies inside that peak's next search anyway.
+int reachInLevelPixels(const LevelSearch& level) {
+    const double step = std::max(level.stepX, level.stepY);
+    return std::max(1, static_cast<int>(std::floor((std::ceil(step) + 2) / step)));
+}
+
+struct Peak {
+    double score;
+    int x, y;
+};
+
+// The best local maxima of a w x h score map scoring at least best - slack, best first
+// (ties in row-major order), at most maxCandidates. A position is a local maximum when no position
+// within `radius` (both axes) scores higher or the same earlier in row-major order, so a plateau
+// gives one peak and the map's first best position always comes first. Returns the count.
+int coarsePeaks(const double* map, int w, int h, double best, double slack, int radius, Peak* out) {
+    const double cut = best - slack;
+    int count = 0;
+    for (int y = 0; y < h; ++y) {
+        const double* row = map + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            const double v = row[x];
+            if (!(v >= cut)) continue;
+            if (count == maxCandidates && !(v > out[count - 1].score)) continue;
+            bool peak = true;
+            for (int ny = std::max(y - radius, 0); peak && ny <= std::min(y + radius, h - 1); ++ny) {
+                const double* other = map + static_cast<size_t>(ny) * w;
+                for (int nx = std::max(x - radius, 0); nx <= std::min(x + radius, w - 1); ++nx) {
+                    const bool earlier = ny < y || (ny == y && nx < x);
+                    if (other[nx] > v || (earlier && other[nx] == v)) {
+                        peak = false;
+                        break;
+                    }
+                }
+            }
+            if (!peak) continue;
+            int at = std::min(count, maxCandidates - 1);
+            while (at > 0 && out[at - 1].score < v) {
+                out[at] = out[at - 1];
+                --at;
+            }
+            out[at] = Peak{v, x, y};
+            count = std::min(count + 1, maxCandidates);
+        }
+    }
+    return count;
+}
+
+// One coarse peak on its way through the finer levels.
+struct Track {
+    double score;
+    platform::Point found;                // in crop pixels
+    double stepX, stepY;                  // of the level that gave `found`
+    bool active = true;                   // false once a finer level stopped for it
+    bool beaten = false;                  // known to end below another track's final score
+};
 
 }  // namespace
 
@@ -412,46 +563,81 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
         grayFloats(screen.pixel(crop.x, crop.y + y), static_cast<size_t>(crop.width),
                    s.cropGray.data() + static_cast<size_t>(y) * crop.width);
 
-    // 5-7. The pyramid, coarsest level first.
+    // 5-7. The pyramid, coarsest level first. The coarsest level can favour a wrong spot: a
+    // partial overlap of a blocky mark may outscore the exact copy there, and a single hit
+    // leaves the finer levels no way back. So the best few peaks of that level are each refined
+    // through the finer levels, and the best final score wins.
     const std::vector<double> levels = planLevels(crop.width, crop.height, tw, th);
-    platform::Rect region{0, 0, double(crop.width), double(crop.height)};
+    LevelSearch coarse;
+    const bool refined = levels.size() > 1;
+    if (!searchLevel(s, crop.width, crop.height, tw, th, levels[0], platform::Rect{0, 0, double(crop.width), double(crop.height)},
+                     refined ? LevelMap::keep : LevelMap::none, -1.0, coarse))
+        return nothing;
+    Track tracks[maxCandidates];
+    int trackCount = 0;
+    if (!refined) {
+        tracks[trackCount++] = Track{coarse.hit.score, coarse.pointOf(coarse.hit.x, coarse.hit.y), 1, 1};
+    } else {
+        Peak peaks[maxCandidates];
+        const int peakCount = coarsePeaks(s.scoreMap.data(), coarse.positionsX, coarse.positionsY, coarse.hit.score,
+                                          coarse.slack, reachInLevelPixels(coarse), peaks);
+        for (int k = 0; k < peakCount; ++k)
+            tracks[trackCount++] = Track{peaks[k].score, coarse.pointOf(peaks[k].x, peaks[k].y), coarse.stepX, coarse.stepY};
+    }
+    // Level by level, every track in turn. At the last level a track only has to beat the best
+    // result already final (tracks that stopped early or finished before it), which lets most
+    // windows of a wrong spot be abandoned early.
+    auto finalBest = [&](int upTo) {
+        double best = -1.0;
+        for (int k = 0; k < upTo; ++k)
+            if (!tracks[k].active && !tracks[k].beaten) best = std::max(best, tracks[k].score);
+        return best;
+    };
+    for (size_t li = 1; li < levels.size(); ++li) {
+        const bool last = li + 1 == levels.size();
+        bool anyActive = false;
+        for (int k = 0; k < trackCount; ++k) {
+            Track& track = tracks[k];
+            if (!track.active) continue;
+            const double m = std::ceil(std::max(track.stepX, track.stepY)) + 2;
+            const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
+            const double known = last ? finalBest(k) : -1.0;
+            LevelSearch level;
+            bool searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, known, level);
+            if (known > -1.0 && level.hit.score < known) {
+                // Below the known score, whatever the abandoned windows held; and if the level
+                // stopped, the track's previous score stands: beaten too when that is lower.
+                if (level.hit.score > -0.5 || track.score < known) {
+                    track.active = false;
+                    track.beaten = true;
+                    continue;
+                }
+                searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, -1.0, level);
+            }
+            if (last) track.active = false;
+            if (!searched) {
+                track.active = false;   // its previous level's result stands
+                continue;
+            }
+            track.score = level.hit.score;
+            track.found = level.pointOf(level.hit.x, level.hit.y);
+            track.stepX = level.stepX;
+            track.stepY = level.stepY;
+            anyActive = anyActive || track.active;
+        }
+        if (!anyActive) break;
+    }
     double lastScore = -1.0;
     platform::Point found{0, 0};
-    for (size_t li = 0; li < levels.size(); ++li) {
-        const double f = levels[li];
-        PixelRect piece;
-        if (!clipToBounds(region, crop.width, crop.height, piece)) break;
-        if (piece.width < tw || piece.height < th) break;
-        const int sw = std::max(static_cast<int>(std::round(piece.width / f)), 1);
-        const int sh = std::max(static_cast<int>(std::round(piece.height / f)), 1);
-        const int ltw = static_cast<int>(std::round(tw / f)), lth = static_cast<int>(std::round(th / f));
-        if (sw < ltw || sh < lth) break;
-        const int ltw1 = std::max(ltw, 1), lth1 = std::max(lth, 1);
-
-        const float* pieceGray = s.cropGray.data() + static_cast<size_t>(piece.y) * crop.width + piece.x;
-        const float* levelImage = pieceGray;
-        size_t levelStride = static_cast<size_t>(crop.width);
-        if (sw != piece.width || sh != piece.height) {
-            if (!resizeGray(pieceGray, piece.width, piece.height, crop.width, sw, sh, s.levelImage)) break;
-            levelImage = s.levelImage.data();
-            levelStride = static_cast<size_t>(sw);
+    for (int k = 0; k < trackCount; ++k) {
+        const Track& t = tracks[k];
+        if (t.beaten) continue;
+        const bool better = t.score > lastScore ||
+                            (t.score == lastScore && (t.found.y < found.y || (t.found.y == found.y && t.found.x < found.x)));
+        if (better) {
+            lastScore = t.score;
+            found = t.found;
         }
-        if (!resizeGray(s.templGray.data(), tw, th, static_cast<size_t>(tw), ltw1, lth1, s.levelTempl)) break;
-
-        double seed = -1.0;
-        const double work = double(sw - ltw1 + 1) * (sh - lth1 + 1) * ltw1 * lth1;
-        if (work > 4e6 && std::min(ltw1, lth1) >= 8)
-            seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1);
-        const ZnccHit hit = znccStrided(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1,
-                                        IntRange{0, sw - ltw1 + 1}, IntRange{0, sh - lth1 + 1}, 1, seed);
-        if (hit.score <= -0.5) break;
-
-        const double sx = static_cast<double>(piece.width) / sw, sy = static_cast<double>(piece.height) / sh;
-        found = platform::Point{piece.x + sx * hit.x, piece.y + sy * hit.y};
-        lastScore = hit.score;
-        if (li + 1 == levels.size()) break;
-        const double m = std::ceil(std::max(sx, sy)) + 2;
-        region = platform::Rect{found.x - m, found.y - m, tw + 2 * m, th + 2 * m};
     }
 
     // 8. Back to global points.
