@@ -367,6 +367,11 @@ bool consistent(const platform::RgbaImage& image) {
 // The coarsest level's peaks that are refined further, at most.
 constexpr int maxCandidates = 5;
 
+// Final scores of different tracks closer than this are a tie (the top-left spot wins): they come
+// from different windows' summed-area tables, whose rounding alone would otherwise order two
+// exact copies.
+constexpr double tieTolerance = 1e-9;
+
 // How far below the coarsest level's best score a peak may lie and still be refined. The exact
 // spot loses score there because edges land up to a level pixel off (the template's rounded
 // level size, the level's pixel grid), which weighs less the more level pixels the template
@@ -604,10 +609,10 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
             const double known = last ? finalBest(k) : -1.0;
             LevelSearch level;
             bool searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, known, level);
-            if (known > -1.0 && level.hit.score < known) {
+            if (known > -1.0 && level.hit.score < known - tieTolerance) {
                 // Below the known score, whatever the abandoned windows held; and if the level
                 // stopped, the track's previous score stands: beaten too when that is lower.
-                if (level.hit.score > -0.5 || track.score < known) {
+                if (level.hit.score > -0.5 || track.score < known - tieTolerance) {
                     track.active = false;
                     track.beaten = true;
                     continue;
@@ -632,8 +637,8 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
     for (int k = 0; k < trackCount; ++k) {
         const Track& t = tracks[k];
         if (t.beaten) continue;
-        const bool better = t.score > lastScore ||
-                            (t.score == lastScore && (t.found.y < found.y || (t.found.y == found.y && t.found.x < found.x)));
+        const bool tied = std::abs(t.score - lastScore) <= tieTolerance;
+        const bool better = tied ? t.found.y < found.y || (t.found.y == found.y && t.found.x < found.x) : t.score > lastScore;
         if (better) {
             lastScore = t.score;
             found = t.found;

@@ -1,8 +1,8 @@
 // Template search: where does a small image occur in a snapshot, and how similar is the best
 // spot? A coarse-to-fine pyramid of exhaustive zero-mean normalised cross-correlation (ZNCC)
-// searches on grey levels: a cheap search on strongly reduced copies finds the neighbourhood,
-// each finer level re-searches only a window around the previous hit, the last level is full
-// resolution. Pure and single-threaded; callable from any thread (scratch buffers are
+// searches on grey levels: a cheap search on strongly reduced copies finds the best few
+// neighbourhoods, each finer level re-searches only a window around each one's previous hit, the
+// last level is full resolution, and the best final score wins. Pure and single-threaded; callable from any thread (scratch buffers are
 // per thread and reused across calls).
 #pragma once
 
