@@ -47,7 +47,7 @@ protected:
 
     Outcome run(const std::vector<std::string>& args) {
         std::string command = shellQuote(TAPFORGE_CLI_PATH);
-        for (const std::string& a : args) command += " " + shellQuote(a);
+        for (const std::string& a : args) command.append(" ").append(shellQuote(a));
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         command += " >" + shellQuote(out) + " 2>" + shellQuote(err);
         const int raw = std::system(command.c_str());

@@ -9,8 +9,11 @@
 namespace tapforge::test {
 
 inline std::string describe(const Step& s) {
-    const std::string at = "@" + std::to_string(static_cast<int>(s.x)) + "," + std::to_string(static_cast<int>(s.y));
-    const std::string mods = s.modifiers.empty() ? "" : " mod" + std::to_string(s.modifiers.rawValue);
+    // Appended rather than "literal" + string: GCC 12 warns falsely (-Wrestrict) on the latter.
+    std::string at = "@";
+    at.append(std::to_string(static_cast<int>(s.x))).append(",").append(std::to_string(static_cast<int>(s.y)));
+    std::string mods;
+    if (!s.modifiers.empty()) mods.append(" mod").append(std::to_string(s.modifiers.rawValue));
     switch (s.kind) {
         case StepKind::delay: return "delay " + std::to_string(s.delayMs);
         case StepKind::mouseClick: return std::string(rawValue(s.clickKind)) + " " + std::string(rawValue(s.mouseButton)) + at + mods;
