@@ -275,19 +275,26 @@ int coroutineResume(lua_State* L) {
     return results + 1;
 }
 
+// Runs the pending to-be-closed variables of `co`, on it, leaving its status (and on failure the
+// error value on co's stack).
+int closeTracked(lua_State* L, lua_State* co) {
+    RunningScope scope(co);
+#if LUA_VERSION_RELEASE_NUM >= 50406
+    return lua_closethread(co, L);
+#else
+    (void)L;
+    return lua_resetthread(co);
+#endif
+}
+
 int coroutineWrapped(lua_State* L) {
     lua_State* co = lua_tothread(L, lua_upvalueindex(1));
     const int results = resumeTracked(L, co, lua_gettop(L));
     if (results >= 0) return results;
     int status = lua_status(co);
     if (status != LUA_OK && status != LUA_YIELD) {
-        // The coroutine died: run its pending to-be-closed variables, on it.
-        RunningScope scope(co);
-#if LUA_VERSION_RELEASE_NUM >= 50406
-        status = lua_closethread(co, L);
-#else
-        status = lua_resetthread(co);
-#endif
+        // The coroutine died: run its pending to-be-closed variables.
+        status = closeTracked(L, co);
         lua_xmove(co, L, 1);
     }
     if (status != LUA_ERRMEM && lua_type(L, -1) == LUA_TSTRING) {
@@ -328,15 +335,7 @@ int coroutineClose(lua_State* L) {
     const char* state = coroutineState(L, co);
     if (std::strcmp(state, "dead") != 0 && std::strcmp(state, "suspended") != 0)
         return luaL_error(L, "cannot close a %s coroutine", state);
-    int status;
-    {
-        RunningScope scope(co);
-#if LUA_VERSION_RELEASE_NUM >= 50406
-        status = lua_closethread(co, L);
-#else
-        status = lua_resetthread(co);
-#endif
-    }
+    const int status = closeTracked(L, co);
     if (status == LUA_OK) {
         lua_pushboolean(L, 1);
         return 1;
