@@ -33,7 +33,7 @@ tsan:
 
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTAPFORGE_FUZZ=ON -DTAPFORGE_TESTS=OFF -DTAPFORGE_BENCH=OFF -DTAPFORGE_X11=OFF
+	  -DTAPFORGE_FUZZ=ON -DTAPFORGE_TESTS=OFF -DTAPFORGE_BENCH=OFF -DTAPFORGE_X11=OFF -DTAPFORGE_APP=OFF
 	cmake --build build/fuzz -j $(JOBS)
 
 test-release: release

@@ -9,6 +9,7 @@ packages=(
   libx11-dev libxtst-dev libxi-dev libxrandr-dev libxext-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb x11-xserver-utils
+  qt6-base-dev qt6-base-dev-tools fonts-noto-cjk xdotool x11-utils gcovr
 )
 if [[ "${1:-}" == "--bench" ]]; then
   # OpenCV is only the yardstick of the vision benchmarks.
