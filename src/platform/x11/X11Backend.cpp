@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
@@ -215,16 +214,6 @@ public:
         return grabRootLocked(x, y, w, h, layout, out);
     }
 
-    void setOverlaysShown(bool shown) override {
-        Connection& c = *shared_->main;
-        std::lock_guard guard(c.mutex());
-        frozen_ = false;
-        if (!shown || c.lost()) return;
-        // X cannot leave a window out of a grab: keep the frame from just before the overlay.
-        const Layout& layout = shared_->layoutLocked();
-        if (grabRootLocked(0, 0, layout.rootWidth, layout.rootHeight, layout, frozenFrame_)) frozen_ = true;
-    }
-
     // ------------------------------------------------------------ Permissions
 
     bool inputTrusted(Prompt) override {
@@ -238,11 +227,7 @@ public:
         if (c.lost()) return false;
         const Layout& layout = shared_->layoutLocked();
         RgbaImage probe;
-        const bool wasFrozen = frozen_;
-        frozen_ = false;
-        const bool ok = grabRootLocked(0, 0, 1, 1, layout, probe);
-        frozen_ = wasFrozen;
-        return ok;
+        return grabRootLocked(0, 0, 1, 1, layout, probe);
     }
 
     bool screenCaptureRequest() override { return screenCapturePreflight(); }
@@ -319,11 +304,6 @@ private:
         uint8_t* dest = out.pixels.data() + static_cast<size_t>(y0 - y) * stride + static_cast<size_t>(x0 - x) * 4;
         const int cw = x1 - x0, ch = y1 - y0;
 
-        if (frozen_ && frozenFrame_.width == layout.rootWidth && frozenFrame_.height == layout.rootHeight) {
-            for (int row = 0; row < ch; ++row)
-                std::memcpy(dest + row * stride, frozenFrame_.pixel(x0, y0 + row), static_cast<size_t>(cw) * 4);
-            return true;
-        }
         if (useShm_ && grabShmLocked(x0, y0, cw, ch, dest, stride)) return true;
         if (shared_->main->lost()) return false;
         return grabPlainLocked(x0, y0, cw, ch, dest, stride);
@@ -412,8 +392,6 @@ private:
     bool useShm_ = false;
     XShmSegmentInfo segment_{};
     size_t segmentBytes_ = 0;
-    bool frozen_ = false;
-    RgbaImage frozenFrame_;
 };
 
 }  // namespace
