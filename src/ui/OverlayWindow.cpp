@@ -1,5 +1,6 @@
 #include "ui/OverlayWindow.h"
 
+#include <QGuiApplication>
 #include <QWindow>
 
 #include "ui/OverlayContext.h"
@@ -32,6 +33,7 @@ OverlayWindow::~OverlayWindow() { dismiss(); }
 
 void OverlayWindow::present(QWidget* view) {
     view_ = view;
+    previousFocus_ = QGuiApplication::focusWindow();
     view->setGeometry(rect());
     view->setCursor(Qt::CrossCursor);
     view->setFocusPolicy(Qt::StrongFocus);
@@ -68,6 +70,7 @@ void OverlayWindow::dismiss() {
         handle->setMouseGrabEnabled(false);
     }
     hide();
+    if (previousFocus_ && previousFocus_->isVisible()) previousFocus_->requestActivate();
     context_.overlayClosed();
 }
 

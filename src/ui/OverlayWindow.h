@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -47,6 +48,7 @@ private:
     std::shared_ptr<const app::ScreenFrame> frame_;
     QImage frameImage_;
     QWidget* view_ = nullptr;
+    QPointer<QWindow> previousFocus_;   // gets the focus back when the overlay goes
     QTimer grabRetry_;
     int grabAttempts_ = 0;
     bool open_ = true;

@@ -253,7 +253,19 @@ TEST(Overlays, StartingAgainCancelsThePendingPickAndLeavesOneWindow) {
 
 // ------------------------------------------------------------------ point and colour
 
-TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscape) {
+TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscapeAndGivesTheFocusBack) {
+    QWidget mainWindow;
+    mainWindow.setGeometry(kPrimaryRootX + 600, 600, 300, 200);
+    mainWindow.show();
+    mainWindow.activateWindow();
+    auto focus = [] {
+        Window w = 0;
+        int revert = 0;
+        XGetInputFocus(session->probe, &w, &revert);
+        return w;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 2000));
+
     std::vector<std::optional<Point>> picks;
     auto record = [&](std::optional<Point> p) { picks.push_back(p); };
     session->services.pickers->pickPoint(record);
@@ -271,6 +283,7 @@ TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscape) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return picks.size() == 2; }, 5000));
     EXPECT_EQ(picks[1], std::nullopt);
     expectNothingLeft();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 2000));
 }
 
 TEST(Overlays, ColorPickReadsTheExactRootColourOnBothMonitorsUntilEscape) {
