@@ -1,5 +1,7 @@
 #include "ui/PointPickController.h"
 
+#include <utility>
+
 #include "ui/PointPickView.h"
 
 namespace tapforge::ui {

@@ -1,5 +1,7 @@
 #include "ui/RegionSelectorController.h"
 
+#include <utility>
+
 #include "ui/RegionSelectView.h"
 
 namespace tapforge::ui {
