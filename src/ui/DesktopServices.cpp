@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <utility>
+
 namespace tapforge::ui {
 
 namespace {
@@ -31,6 +33,7 @@ std::optional<std::string> QtFilePanels::chooseSaveLocation(const std::string& t
 
 std::optional<std::string> QtFilePanels::chooseOpenLocation(const std::string& title, app::FileKind kind,
                                                             const std::string& startFolder) {
+    if (presetOpen_) return std::exchange(presetOpen_, std::nullopt);
     QFileDialog dialog(parent_, qs(title), qs(startFolder));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);

@@ -18,9 +18,13 @@ public:
     std::optional<std::string> chooseSaveLocation(const std::string& title, const std::string& proposedName) override;
     std::optional<std::string> chooseOpenLocation(const std::string& title, app::FileKind kind,
                                                   const std::string& startFolder) override;
+    // The next open panel answers `path` without showing itself: a file named on the command
+    // line is opened exactly as "打开脚本…" would open it.
+    void answerNextOpenWith(std::string path) { presetOpen_ = std::move(path); }
 
 private:
     QPointer<QWidget> parent_;
+    std::optional<std::string> presetOpen_;
 };
 
 class QtLauncher : public app::Launcher {

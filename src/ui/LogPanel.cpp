@@ -17,6 +17,7 @@ LogPanel::LogPanel(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(8, 4, 8, 4);
     layout->setSpacing(2);
     auto* header = new QHBoxLayout;
+    header->setSpacing(8);
     header->addWidget(makeLabel("运行日志", 11, QFont::Medium));
     count_ = makeLabel("0", 11, QFont::Normal);
     count_->setObjectName("logCount");
@@ -34,8 +35,8 @@ LogPanel::LogPanel(QWidget* parent) : QWidget(parent) {
     mono.setPointSizeF(11);
     text_->setFont(mono);
     text_->document()->setDocumentMargin(6);
-    text_->setMinimumHeight(110);
-    text_->setMaximumHeight(180);
+    text_->setMinimumHeight(90);
+    text_->setMaximumHeight(140);
     layout->addWidget(text_);
 }
 

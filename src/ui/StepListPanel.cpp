@@ -128,6 +128,7 @@ StepListPanel::StepListPanel(StepListModel* model, QWidget* parent) : QWidget(pa
     layout->setSpacing(0);
 
     auto* header = new QHBoxLayout;
+    header->setSpacing(8);
     header->setContentsMargins(10, 6, 10, 6);
     header->addWidget(makeLabel("脚本步骤", 13, QFont::DemiBold));
     count_ = makeLabel("", 11, QFont::Normal, LabelTone::secondary);
