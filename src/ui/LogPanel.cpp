@@ -32,7 +32,7 @@ LogPanel::LogPanel(QWidget* parent) : QWidget(parent) {
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
     text_->setMaximumBlockCount(app::AppState::kMaxLogLines);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(11);
+    mono.setPointSizeF(font().pointSizeF() * 11 / 13.0);
     text_->setFont(mono);
     text_->document()->setDocumentMargin(6);
     text_->setMinimumHeight(90);

@@ -12,7 +12,8 @@ namespace tapforge::ui {
 QLabel* makeLabel(const QString& text, double points, QFont::Weight weight, LabelTone tone) {
     auto* label = new QLabel(text);
     QFont font = label->font();
-    if (points > 0) font.setPointSizeF(points);
+    // Sizes are given against a 13-point body text; this desktop's body size may differ.
+    if (points > 0) font.setPointSizeF(font.pointSizeF() * points / 13.0);
     font.setWeight(weight);
     label->setFont(font);
     setTone(label, tone);

@@ -13,7 +13,7 @@ namespace tapforge::ui {
 
 enum class LabelTone { normal, secondary, orange, green, red };
 
-// A label at `points` size (0: the application's) with a weight and a colour.
+// A label at `points` size, relative to 13-point body text (0: the body size), with a weight and a colour.
 QLabel* makeLabel(const QString& text, double points = 0, QFont::Weight weight = QFont::Normal,
                   LabelTone tone = LabelTone::normal);
 void setTone(QLabel* label, LabelTone tone);
