@@ -104,8 +104,11 @@ struct Capture {
 // 1 × 1; read from the frame the user selected on when the overlay froze one.
 Capture captureRegion(const RegionPick& pick, const platform::Desktop& desktop, const std::string& name) {
     vision::ScreenCapture capture(desktop);
-    const platform::Rect area = pick.rect.standardized().intersected(capture.desktopBounds()).integral();
-    if (area.isNull() || area.width < 1 || area.height < 1) return {};
+    // A selection under one point (a click without a drag) is refused before rounding outwards,
+    // which would make any sliver at least one point wide.
+    const platform::Rect clipped = pick.rect.standardized().intersected(capture.desktopBounds());
+    if (clipped.isNull() || clipped.width < 1 || clipped.height < 1) return {};
+    const platform::Rect area = clipped.integral();
     platform::RgbaImage image;
     if (pick.frame) {
         image = cropFrame(*pick.frame, area);
