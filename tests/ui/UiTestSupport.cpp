@@ -80,3 +80,8 @@ int main(int argc, char** argv) {
     tapforge::ui::setUpIconTheme();
     return RUN_ALL_TESTS();
 }
+
+// As in the application: what system libraries loaded by Qt keep until exit is not ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+}

@@ -101,3 +101,9 @@ int main(int argc, char** argv) {
     if (launcher->relaunchRequested() && !ui::startNewInstance({})) std::cerr << "tapforge: could not start again\n";
     return status;
 }
+
+// Sanitizer builds: allocations that system libraries loaded by Qt (D-Bus, fontconfig) keep
+// until exit are theirs, not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+}
