@@ -49,7 +49,7 @@ TEST_F(AppTest, SaveWritesIndentedFileAndAFailedSaveKeepsTheOldBytes) {
 TEST_F(AppTest, OpenTakesTheFileNameSelectsTheFirstStepAndRefusesBadFilesWithoutBlocking) {
     Script stored;
     stored.name = "abc";
-    stored.steps = {Step(StepKind::delay), Step(StepKind::comment)};
+    stored.steps = {Step(StepKind::delay), Step(StepKind::comment), Step(StepKind::comment)};
     writeFile(path("demo.json"), *encodeScript(stored).json);
     writeFile(path("bad.json"), "not a script");
     ASSERT_EQ(mkfifo(path("fifo.json").c_str(), 0600), 0);
@@ -58,6 +58,7 @@ TEST_F(AppTest, OpenTakesTheFileNameSelectsTheFirstStepAndRefusesBadFilesWithout
     panels_->answers = {path("demo.json")};
     state().openScript();
     EXPECT_EQ(decodeScript(readFile(locations_.autosavePath())).script->steps.size(), 2u);
+    ASSERT_TRUE(spinUntil([&] { return !state().isOpening(); }));
     EXPECT_EQ(state().script().name, "demo");
     EXPECT_EQ(state().selectedStepID(), stored.steps[0].id);
     EXPECT_EQ(state().statusMessage(), "已打开 demo.json");
@@ -65,6 +66,7 @@ TEST_F(AppTest, OpenTakesTheFileNameSelectsTheFirstStepAndRefusesBadFilesWithout
         state().dismissAlert();
         panels_->answers = {path(name)};
         state().openScript();
+        ASSERT_TRUE(spinUntil([&] { return !state().isOpening(); }));
         ASSERT_TRUE(state().alertMessage()) << name;
         EXPECT_EQ(state().alertMessage()->rfind("打开失败：", 0), 0u);
         EXPECT_EQ(state().script().name, "demo");

@@ -5,6 +5,7 @@
 #include <QSettings>
 
 #include "AppFixture.h"
+#include "app/InstanceLock.h"
 #include "model/ScriptJson.h"
 
 namespace tapforge::app::test {
@@ -175,6 +176,14 @@ TEST_F(AppTest, UndoMergesTypingInOneFieldAndIsBoundedButDeep) {
     while (state().canUndo()) state().undo(), ++levels;
     EXPECT_EQ(levels, static_cast<int>(AppState::kUndoLevels));
     EXPECT_EQ(state().script().steps.size(), 51u);
+}
+
+TEST_F(AppTest, OnlyOneInstanceHoldsTheLockUntilItEnds) {
+    auto first = InstanceLock::acquire(locations_.appFolder);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(InstanceLock::acquire(locations_.appFolder));
+    first.reset();
+    EXPECT_TRUE(InstanceLock::acquire(locations_.appFolder));
 }
 
 }  // namespace tapforge::app::test
