@@ -55,6 +55,7 @@ void WindowTest::load(const Script& script) {
     // Through "打开脚本…", with a panel that answers at once.
     panels->answers.push_back(path);
     state->openScript();
+    ASSERT_TRUE(spinUntil([&] { return !state->isOpening(); }));
     ASSERT_FALSE(state->alertMessage()) << *state->alertMessage();
 }
 

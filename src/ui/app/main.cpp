@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "app/AppState.h"
+#include "app/InstanceLock.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11ServerInfo.h"
 #include "ui/DesktopServices.h"
@@ -84,7 +85,16 @@ int main(int argc, char** argv) {
     auto launcher = std::make_shared<ui::QtLauncher>();
     int status = 0;
     {
-        app::AppState state({*desktop, makeUiServices(panels, launcher), app::AppLocations::standard(), {}, {}});
+        const app::AppLocations locations = app::AppLocations::standard();
+        // Held until the state is gone; a relaunched instance starts only after that.
+        const auto lock = app::InstanceLock::acquire(locations.appFolder);
+        if (!lock) {
+            std::cerr << "tapforge: " << app::InstanceLock::kAlreadyRunningMessage << "\n";
+            QMessageBox::information(nullptr, QStringLiteral("提示"),
+                                     QString::fromUtf8(app::InstanceLock::kAlreadyRunningMessage));
+            return 1;
+        }
+        app::AppState state({*desktop, makeUiServices(panels, launcher), locations, {}, {}});
         ui::MainWindow window(state, sessionIdentity());
         panels->setParent(&window);
         ui::installQuitSignals([] { QCoreApplication::quit(); });
