@@ -435,8 +435,8 @@ void MainWindow::showTemplateLibrary(bool shows) {
     if (shows) {
         templateLibrarySheet()->update();
         templateLibrarySheet()->open();
-    } else if (library_sheet_) {
-        library_sheet_->hide();
+    } else if (librarySheet_) {
+        librarySheet_->hide();
     }
 }
 
@@ -449,8 +449,8 @@ SettingsSheet* MainWindow::settingsSheet() {
 }
 
 TemplateLibrarySheet* MainWindow::templateLibrarySheet() {
-    if (!library_sheet_) library_sheet_ = new TemplateLibrarySheet(state_, this);
-    return library_sheet_;
+    if (!librarySheet_) librarySheet_ = new TemplateLibrarySheet(state_, this);
+    return librarySheet_;
 }
 
 PermissionSheet* MainWindow::permissionSheet() {

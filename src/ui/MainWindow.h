@@ -111,7 +111,7 @@ private:
 
     QMessageBox* alert_ = nullptr;
     SettingsSheet* settings_ = nullptr;
-    TemplateLibrarySheet* library_sheet_ = nullptr;
+    TemplateLibrarySheet* librarySheet_ = nullptr;
     PermissionSheet* permissions_ = nullptr;
     QTimer* permissionTimer_;
 };
