@@ -447,8 +447,10 @@ void ScriptRunner::Worker::run() {
 
 void ScriptRunner::Worker::cleanUp(bool luaSetUp) {
     if (auto& lua = shared_->services.lua) {
-        lua->setInterrupt(false);
+        // Closing the state runs its pending finalizers: none after a stop, and a stop that
+        // comes while they run ends them; the flag is cleared after.
         if (luaSetUp) lua->tearDownRun();
+        lua->setInterrupt(false);
     }
     // A run may end between a `down` and its `up` (a step, a branch or Lua): leave nothing
     // pressed on the user's keyboard or mouse.
