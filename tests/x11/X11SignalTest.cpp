@@ -24,13 +24,15 @@ const Held kHeld[] = {
     {"button", R"("kind":"mouseClick","x":40,"y":40,"hasPoint":true,"clickKind":"down")"},
 };
 
-class X11Signal : public X11Test, public ::testing::WithParamInterface<std::tuple<int, Held>> {
+class X11Play : public X11Test {
 protected:
     void SetUp() override {
         if (!std::filesystem::exists(cliPath())) GTEST_SKIP() << "tapforge-cli not built at " << cliPath();
         X11Test::SetUp();
     }
 };
+
+class X11Signal : public X11Play, public ::testing::WithParamInterface<std::tuple<int, Held>> {};
 
 TEST_P(X11Signal, EndsTheRunAndReleasesWhatItHolds) {
     const auto [signal, held] = GetParam();
@@ -53,6 +55,28 @@ TEST_P(X11Signal, EndsTheRunAndReleasesWhatItHolds) {
     EXPECT_NE(child.output().find("⏹ 已手动停止"), std::string::npos) << child.output();
     EXPECT_TRUE(keysHeld(window.display()).empty());
     EXPECT_EQ(buttonsHeld(window.display()), 0u);
+}
+
+// A run that cannot be stopped (a Lua hook that loops runs with hooks off): a second SIGINT ends
+// the process at once, releasing what the run holds.
+TEST_F(X11Play, SecondInterruptEndsAStuckRunAndReleasesWhatItHolds) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tapforge-stuck-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "stuck.lua") << "debug.sethook(function() while true do end end, '', 1)\nlocal x = 1\n";
+    std::ofstream(dir / "stuck.json")
+        << R"({"name":"卡住","steps":[{"id":"E0000000-0000-4000-8000-000000000001",)" << kHeld[1].step
+        << R"(},{"id":"E0000000-0000-4000-8000-000000000002","kind":"lua","luaFile":"stuck.lua","timeoutMs":0}]})";
+    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    Child child({cliPath().string(), "play", (dir / "stuck.json").string()}, server->display());
+    ASSERT_TRUE(child.waitForOutput("▶︎ Lua：stuck.lua", std::chrono::seconds(20))) << child.output();
+    ASSERT_FALSE(keysHeld(window.display()).empty());
+    kill(child.pid(), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(child.pid(), SIGINT);
+    EXPECT_EQ(child.wait(std::chrono::seconds(20)), 130) << child.output();
+    std::filesystem::remove_all(dir);
+    EXPECT_NE(child.output().find("⏹ 再次收到中断信号"), std::string::npos) << child.output();
+    EXPECT_TRUE(keysHeld(window.display()).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, X11Signal, ::testing::Combine(::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
