@@ -1,10 +1,21 @@
 // tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]:
 // plays a script on the X display, or as a dry run on a simulated desktop showing SCREEN.png,
-// printing the run log and optionally every posted event. SIGINT/SIGTERM stop the run the way
-// the stop button does.
+// printing the run log and optionally every posted event.
+//
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run the way the stop button does (the run releases
+// what it holds, newest first, and logs its stop line); the process then exits with 128 + the
+// signal. They are taken by a thread of their own (sigtimedwait), so neither a busy main thread
+// nor a stuck worker keeps them from being seen. A second SIGINT within 2 s, or a stopped run that
+// the runner reports as not ending, ends the process at once after releasing every key and button
+// the run holds. A lost X connection ends the run; what was held is released through a new
+// connection when the server still answers.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,9 +24,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/HeldInputSink.h"
 #include "cli/ScriptFile.h"
 #include "engine/LuaMacroHost.h"
 #include "engine/MainLoop.h"
@@ -40,9 +53,54 @@ using platform::Press;
 constexpr const char* kUsage =
     "usage: tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]";
 
-std::atomic<bool> gStopSignal{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-extern "C" void onPlayStopSignal(int) { gStopSignal.store(true, std::memory_order_relaxed); }
+// The stop signals, blocked in every thread of the command and taken by one thread that waits for
+// them. Blocked before any other thread exists, so that all of them inherit the mask.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set_, signal);
+        pthread_sigmask(SIG_BLOCK, &set_, &previousMask_);
+    }
+    ~StopSignals() {
+        quit_ = true;
+        if (thread_.joinable()) thread_.join();
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // `force` runs on the signal thread for a second SIGINT within 2 s of an earlier one.
+    void start(std::function<void(int)> force) {
+        force_ = std::move(force);
+        thread_ = std::thread([this] { watch(); });
+    }
+    // The first stop signal received, or 0.
+    int received() const { return first_.load(); }
+
+private:
+    void watch() {
+        std::optional<std::chrono::steady_clock::time_point> lastInterrupt;
+        while (!quit_) {
+            const timespec slice{0, 50'000'000};
+            const int signal = sigtimedwait(&set_, nullptr, &slice);
+            if (signal <= 0) continue;
+            int none = 0;
+            first_.compare_exchange_strong(none, signal);
+            if (signal != SIGINT) continue;
+            const auto now = std::chrono::steady_clock::now();
+            if (lastInterrupt && now - *lastInterrupt <= std::chrono::seconds(2)) force_(SIGINT);
+            lastInterrupt = now;
+        }
+    }
+
+    sigset_t set_;
+    sigset_t previousMask_;
+    std::atomic<int> first_{0};
+    std::atomic<bool> quit_{false};
+    std::function<void(int)> force_;
+    std::thread thread_;
+};
 
 std::string numberText(double v) {
     if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(int64_t(v));
@@ -108,6 +166,19 @@ private:
     std::mutex mutex_;
     int64_t startMicros_ = 0;
 };
+
+// After the X connection was lost: releases what the run holds through a new connection to the
+// same display, when the server still answers (our client was cut off, the server lives on).
+void releaseThroughNewConnection(HeldInputSink& held) {
+#ifdef TAPFORGE_HAVE_X11
+    std::string error;
+    if (auto fresh = platform::x11::openX11Desktop([](std::function<void()> fn) { fn(); }, &error)) {
+        held.releaseAllAndClose(fresh->events.get());
+        return;
+    }
+#endif
+    held.releaseAllAndClose();
+}
 
 struct PlayOptions {
     std::string file;
@@ -182,6 +253,7 @@ int runPlay(const std::vector<std::string>& args) {
     std::optional<Script> script = loadScriptFile(options->file, error);
     if (!script) return reportOpenFailure(error);
 
+    StopSignals signals;
     MainLoop loop;
     platform::Desktop desktop;
     std::shared_ptr<platform::sim::SimDesktop> sim;
@@ -225,35 +297,46 @@ int runPlay(const std::vector<std::string>& args) {
         desktop.events = recorder;
     }
 
+    auto held = std::make_shared<HeldInputSink>(desktop.events);
+    desktop.events = held;
+
     std::error_code ec;
     fs::path base = options->base ? fs::path(*options->base) : fs::absolute(options->file, ec).parent_path();
 
     ScriptRunner runner(ScriptRunnerServices{desktop, loop.poster(), std::make_shared<LuaMacroHost>(desktop), {}});
     runner.onLog = [](const std::string& line) { std::cout << line << "\n" << std::flush; };
 
-    struct sigaction action {};
-    action.sa_handler = onPlayStopSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    // Ends the process now, leaving nothing pressed. Any thread; the worker may still be running.
+    auto forceExit = [held](int signal, const char* why) {
+        held->releaseAllAndClose();
+        std::cout << why << "\n" << std::flush;
+        _exit(128 + signal);
+    };
+    signals.start([&](int signal) { forceExit(signal, "⏹ 再次收到中断信号，已松开按住的键和按钮，立即退出"); });
 
     if (recorder) recorder->markStart();
     runner.start(*script, base);
     bool stopSent = false;
+    bool connectionLost = false;
     loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::hours(24 * 365 * 100), [&] {
-        if (gStopSignal.load(std::memory_order_relaxed) && !stopSent) {
+        const int signal = signals.received();
+        if (signal != 0 && !stopSent) {
             stopSent = true;
             runner.stop();
+        }
+        if (signal != 0 && runner.stopOverdue()) forceExit(signal, "⏹ 运行没有结束，已松开按住的键和按钮，立即退出");
+        if (!sim && !connectionLost && !desktop.permissions->inputTrusted(platform::Prompt::no)) {
+            connectionLost = true;
+            runner.onLog("⚠️ 与 X 服务器的连接已断开，运行结束");
+            runner.stop();
+            releaseThroughNewConnection(*held);
         }
     });
     loop.drain();
 
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    if (const int signal = signals.received()) return 128 + signal;
     return script->steps.empty() ? 3 : 0;
 }
-
 const CommandRegistration registration{Command{
     "play",
     "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]",

@@ -1,6 +1,7 @@
 #include "engine/ScriptRunner.h"
 
 #include <pthread.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,10 @@ constexpr size_t kWorkerStackBytes = 0x400000;
 constexpr int64_t kWaitSliceMicros = 40'000;
 // Longer waits are cut to this (about 292 000 years) so the microsecond count cannot overflow.
 constexpr int64_t kMaxWaitMs = std::numeric_limits<int64_t>::max() / 1000;
+// What the log may hold for the main thread before the oldest lines are dropped: well above the
+// 100 lines the log panel keeps, small enough for one main-thread task.
+constexpr size_t kMaxQueuedLines = 1000;
+constexpr size_t kMaxQueuedBytes = size_t{1} << 20;
 
 bool isInputKind(StepKind kind) {
     switch (kind) {
@@ -63,15 +68,28 @@ ScriptRunner::ScriptRunner(ScriptRunnerServices services)
 
 ScriptRunner::~ScriptRunner() {
     shared_->owner = nullptr;
-    if (threadStarted_) {
+    if (monitor_.joinable()) {
         {
-            std::lock_guard lock(shared_->mutex);
-            shared_->stopRequested = true;
-            shared_->pauseRequested = false;
+            std::lock_guard lock(shared_->monitorMutex);
+            shared_->monitorQuit = true;
         }
-        shared_->condition.notify_all();
+        shared_->monitorWake.notify_all();
+        monitor_.join();
+    }
+    if (threadStarted_) {
+        shared_->stopRequested = true;
+        shared_->pauseRequested = false;
+        wakeWorker();
         if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
-        pthread_join(thread_, nullptr);
+        // A worker that ignores the stop for as long as a stop may take before it is reported
+        // may never end: it is left to itself (it owns what it uses) so that the owner can quit.
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        const int64_t waitMs = std::max<int64_t>(shared_->services.overdueStopReportMs, 0);
+        until.tv_sec += static_cast<time_t>(waitMs / 1000);
+        until.tv_nsec += static_cast<long>(waitMs % 1000) * 1'000'000;
+        if (until.tv_nsec >= 1'000'000'000) until.tv_sec += 1, until.tv_nsec -= 1'000'000'000;
+        if (pthread_timedjoin_np(thread_, nullptr, &until) != 0) pthread_detach(thread_);
     }
 }
 
@@ -79,6 +97,7 @@ bool ScriptRunner::isRunning() const { return shared_->running; }
 bool ScriptRunner::isPaused() const { return shared_->paused; }
 std::optional<Uuid> ScriptRunner::currentStepID() const { return shared_->currentStep; }
 int64_t ScriptRunner::cycleCount() const { return shared_->cycles; }
+bool ScriptRunner::stopOverdue() const { return shared_->stopOverdue; }
 
 void ScriptRunner::start(const Script& script, std::optional<std::filesystem::path> baseDirectory) {
     if (shared_->running) return;
@@ -87,16 +106,24 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
         pthread_join(thread_, nullptr);
         threadStarted_ = false;
     }
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stopRequested = false;
-        shared_->pauseRequested = false;
-    }
+    shared_->stopRequested = false;
+    shared_->pauseRequested = false;
     if (shared_->services.lua) shared_->services.lua->setInterrupt(false);
+    {
+        std::lock_guard lock(shared_->outboxMutex);
+        shared_->outbox = RunOutbox{};
+    }
+    {
+        std::lock_guard lock(shared_->monitorMutex);
+        shared_->workerActive = true;
+        shared_->stopAt.reset();
+    }
+    if (!monitor_.joinable()) monitor_ = std::thread(monitorMain, shared_);
 
     shared_->running = true;
     shared_->paused = false;
     shared_->cycles = 0;
+    shared_->stopOverdue = false;
     if (onChange) onChange();
 
     auto worker = std::make_unique<Worker>(shared_, player_, script, std::move(baseDirectory));
@@ -107,6 +134,10 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
     pthread_attr_destroy(&attributes);
     if (failed != 0) {
         // Without a worker there is no run: report it as ended rather than stay "running".
+        {
+            std::lock_guard lock(shared_->monitorMutex);
+            shared_->workerActive = false;
+        }
         shared_->running = false;
         if (onLog) onLog("⚠️ 无法创建执行线程");
         if (onChange) onChange();
@@ -116,15 +147,19 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
     threadStarted_ = true;
 }
 
+void ScriptRunner::wakeWorker() {
+    // Taken when free, so that a worker between its check of the flags and its wait cannot miss
+    // the notification. When the worker holds it (for an instant, or across a simulated slice)
+    // the main thread does not wait for it: every wait of the worker is one slice at most.
+    std::unique_lock lock(shared_->mutex, std::try_to_lock);
+    shared_->condition.notify_all();
+}
+
 void ScriptRunner::togglePause() {
     if (!shared_->running) return;
-    bool nowPaused;
-    {
-        std::lock_guard lock(shared_->mutex);
-        nowPaused = !shared_->pauseRequested.load();
-        shared_->pauseRequested = nowPaused;
-    }
-    shared_->condition.notify_all();
+    const bool nowPaused = !shared_->pauseRequested.load();
+    shared_->pauseRequested = nowPaused;
+    wakeWorker();
     shared_->paused = nowPaused;
     if (onChange) onChange();
     if (onLog) onLog(nowPaused ? "已暂停" : "继续执行");
@@ -132,13 +167,101 @@ void ScriptRunner::togglePause() {
 
 void ScriptRunner::stop() {
     if (!shared_->running) return;
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stopRequested = true;
-        shared_->pauseRequested = false;
-    }
-    shared_->condition.notify_all();
+    shared_->stopRequested = true;
+    shared_->pauseRequested = false;
+    wakeWorker();
     if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
+    {
+        std::lock_guard lock(shared_->monitorMutex);
+        if (!shared_->stopAt) shared_->stopAt = std::chrono::steady_clock::now();
+    }
+    shared_->monitorWake.notify_all();
+}
+
+// ---------------------------------------------------------------- worker → main
+
+void ScriptRunner::postLine(const std::shared_ptr<Shared>& shared, std::string text) {
+    postState(shared, [&text](RunOutbox& box) {
+        box.bytes += text.size();
+        box.lines.push_back(std::move(text));
+        // The newest line always stays, however long.
+        while (box.lines.size() > 1 && (box.lines.size() > kMaxQueuedLines || box.bytes > kMaxQueuedBytes)) {
+            box.bytes -= box.lines.front().size();
+            box.lines.pop_front();
+            ++box.dropped;
+        }
+    });
+}
+
+void ScriptRunner::postState(const std::shared_ptr<Shared>& shared, const std::function<void(RunOutbox&)>& change) {
+    {
+        std::lock_guard lock(shared->outboxMutex);
+        change(shared->outbox);
+        if (shared->outbox.taskQueued) return;
+        shared->outbox.taskQueued = true;
+    }
+    std::weak_ptr<Shared> weak = shared;
+    shared->services.postToMain([weak] {
+        if (auto alive = weak.lock()) deliver(*alive);
+    });
+}
+
+void ScriptRunner::deliver(Shared& shared) {
+    std::deque<std::string> lines;
+    size_t dropped;
+    RunOutbox state;
+    {
+        std::lock_guard lock(shared.outboxMutex);
+        RunOutbox& box = shared.outbox;
+        lines.swap(box.lines);
+        box.bytes = 0;
+        dropped = std::exchange(box.dropped, 0);
+        state.currentStep = box.currentStep;
+        state.cycles = box.cycles;
+        state.ended = box.ended;
+        state.stopOverdue = box.stopOverdue;
+        state.stateChanged = std::exchange(box.stateChanged, false);
+        box.taskQueued = false;
+    }
+    auto log = [&shared](const std::string& line) {
+        if (shared.owner && shared.owner->onLog) shared.owner->onLog(line);
+    };
+    if (dropped > 0) log("⚠️ 日志输出过快，已省略 " + std::to_string(dropped) + " 行");
+    for (const std::string& line : lines) log(line);
+    if (!state.stateChanged) return;
+    shared.cycles = state.cycles;
+    shared.currentStep = state.currentStep;
+    shared.stopOverdue = state.stopOverdue;
+    if (state.ended) {
+        shared.running = false;
+        shared.paused = false;
+        shared.currentStep.reset();
+        shared.stopOverdue = false;
+    }
+    if (shared.owner && shared.owner->onChange) shared.owner->onChange();
+}
+
+void ScriptRunner::monitorMain(std::shared_ptr<Shared> shared) {
+    std::unique_lock lock(shared->monitorMutex);
+    while (!shared->monitorQuit) {
+        if (!shared->workerActive || !shared->stopAt) {
+            shared->monitorWake.wait(lock);
+            continue;
+        }
+        const auto due = *shared->stopAt + std::chrono::milliseconds(shared->services.overdueStopReportMs);
+        if (std::chrono::steady_clock::now() < due) {
+            shared->monitorWake.wait_until(lock, due);
+            continue;
+        }
+        shared->stopAt.reset();   // once per run
+        lock.unlock();
+        postLine(shared, "⚠️ 已请求停止，运行仍未结束（可能陷入了无法中断的代码）");
+        postState(shared, [](RunOutbox& box) {
+            box.stopOverdue = true;
+            box.stateChanged = true;
+        });
+        lock.lock();
+    }
 }
 
 // ---------------------------------------------------------------- worker side
@@ -151,46 +274,36 @@ ScriptRunner::Worker::Worker(std::shared_ptr<Shared> shared, std::shared_ptr<Inp
       script_(std::move(script)),
       baseDirectory_(std::move(baseDirectory)) {}
 
-void ScriptRunner::Worker::emit(std::string text) {
-    std::weak_ptr<Shared> weak = shared_;
-    shared_->services.postToMain([weak, text = std::move(text)] {
-        auto shared = weak.lock();
-        if (!shared || !shared->owner || !shared->owner->onLog) return;
-        shared->owner->onLog(text);
-    });
-}
-
-void ScriptRunner::Worker::publish(std::function<void(Shared&)> change) {
-    std::weak_ptr<Shared> weak = shared_;
-    shared_->services.postToMain([weak, change = std::move(change)] {
-        auto shared = weak.lock();
-        if (!shared) return;
-        change(*shared);
-        if (shared->owner && shared->owner->onChange) shared->owner->onChange();
-    });
-}
-
 bool ScriptRunner::Worker::interruptibleWait(int64_t ms) {
     if (ms <= 0) return !stopRequested();
     int64_t remaining = ms > kMaxWaitMs ? kMaxWaitMs * 1000 : ms * 1000;
-    std::unique_lock lock(shared_->mutex);
     while (remaining > 0) {
-        if (shared_->stopRequested) return false;
-        while (shared_->pauseRequested && !shared_->stopRequested) shared_->condition.wait(lock);
-        if (shared_->stopRequested) return false;
+        if (stopRequested()) return false;
+        if (pauseRequested()) {
+            pauseGate();
+            continue;
+        }
         const int64_t slice = std::min(remaining, kWaitSliceMicros);
         const int64_t before = clock_.nowMicros();
-        clock_.waitFor(shared_->condition, lock, slice);
+        {
+            std::unique_lock lock(shared_->mutex);
+            if (!stopRequested() && !pauseRequested()) clock_.waitFor(shared_->condition, lock, slice);
+        }
         // A notification (stop, pause) or a due callback may end the slice early: only the
         // time that passed counts, so a pause freezes exactly what is left.
         remaining -= std::clamp<int64_t>(clock_.nowMicros() - before, 0, slice);
     }
-    return !shared_->stopRequested;
+    return !stopRequested();
 }
 
+// A pause lasts in real time whatever the clock. It waits in slices because the main thread
+// wakes it without waiting for the lock.
 void ScriptRunner::Worker::pauseGate() {
-    std::unique_lock lock(shared_->mutex);
-    while (shared_->pauseRequested && !shared_->stopRequested) shared_->condition.wait(lock);
+    while (pauseRequested() && !stopRequested()) {
+        std::unique_lock lock(shared_->mutex);
+        if (pauseRequested() && !stopRequested())
+            shared_->condition.wait_for(lock, std::chrono::microseconds(kWaitSliceMicros));
+    }
 }
 
 void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
@@ -289,7 +402,10 @@ void ScriptRunner::Worker::run() {
 
         if (pc >= count) {
             cycle += 1;
-            publish([cycle](Shared& s) { s.cycles = cycle; });
+            postState(shared_, [cycle](RunOutbox& box) {
+                box.cycles = cycle;
+                box.stateChanged = true;
+            });
             if (script_.loopCount < 1 || cycle < script_.loopCount) {
                 emit("—— 第 " + std::to_string(cycle) + " 轮结束，重新开始 ——");
                 pc = 0;
@@ -304,7 +420,10 @@ void ScriptRunner::Worker::run() {
             pc += 1;
             continue;
         }
-        publish([id = step.id](Shared& s) { s.currentStep = id; });
+        postState(shared_, [&step](RunOutbox& box) {
+            box.currentStep = step.id;
+            box.stateChanged = true;
+        });
         BranchTarget branch;
 
         performStep(step, branch);
@@ -328,16 +447,21 @@ void ScriptRunner::Worker::run() {
 
 void ScriptRunner::Worker::cleanUp(bool luaSetUp) {
     if (auto& lua = shared_->services.lua) {
-        lua->setInterrupt(false);
+        // Closing the state runs its pending finalizers: none after a stop, and a stop that
+        // comes while they run ends them; the flag is cleared after.
         if (luaSetUp) lua->tearDownRun();
+        lua->setInterrupt(false);
     }
     // A run may end between a `down` and its `up` (a step, a branch or Lua): leave nothing
     // pressed on the user's keyboard or mouse.
     player_->releaseHeld();
-    publish([](Shared& s) {
-        s.running = false;
-        s.paused = false;
-        s.currentStep.reset();
+    {
+        std::lock_guard lock(shared_->monitorMutex);
+        shared_->workerActive = false;
+    }
+    postState(shared_, [](RunOutbox& box) {
+        box.ended = true;
+        box.stateChanged = true;
     });
 }
 

@@ -85,7 +85,11 @@ std::unique_ptr<LuaRuntime> LuaRuntime::create(size_t memoryLimitBytes) {
 
 LuaRuntime::~LuaRuntime() {
     // Closing may run __gc metamethods that call host functions, so the boxes go after.
-    if (ownsState_ && state_) lua_close(asState(state_));
+    if (ownsState_ && state_) {
+        // Under the guard: a stop reaches the finalizers that closing runs.
+        GuardedLuaRun guarded(nullptr);
+        lua_close(asState(state_));
+    }
     state_ = nullptr;
     functionBoxes_.clear();
 }

@@ -91,13 +91,18 @@ inline constexpr const char* kTfgTimeoutMessage = "Lua 脚本执行超时";
 namespace tapforge {
 
 // Marks the calling thread as running `L` for as long as it lives (tfg_run_file and
-// tfg_run_string hold one around the call), so that a stop or a deadline can reach it.
+// tfg_run_string hold one around the call), so that a stop or a deadline can reach it. With a
+// null `L` only the Lua threads the code starts are tracked (closing a state runs its finalizers,
+// each on a thread of its own, while the state itself is being freed).
 class GuardedLuaRun {
 public:
     explicit GuardedLuaRun(lua_State* L);
     ~GuardedLuaRun();
     GuardedLuaRun(const GuardedLuaRun&) = delete;
     GuardedLuaRun& operator=(const GuardedLuaRun&) = delete;
+
+private:
+    bool pushed_;
 };
 
 // Whether the guard hook is carried on every state all the time (a count hook every 20 000

@@ -20,7 +20,9 @@ TEST_F(RunLoop, ThreePassesLogEachPassEndAndCountCycles) {
     EXPECT_EQ(log, (Lines{"▶︎ 开始执行「测试」，共 2 个步骤，循环 3 次", "—— 第 1 轮结束，重新开始 ——",
                           "—— 第 2 轮结束，重新开始 ——", "✔︎ 全部循环执行完毕"}));
     EXPECT_EQ(runner->cycleCount(), 3);
-    EXPECT_EQ(cycleValues, (std::vector<int64_t>{0, 1, 2, 3}));
+    // Changes between two main-thread turns arrive as one: the values only ever grow.
+    EXPECT_TRUE(std::is_sorted(cycleValues.begin(), cycleValues.end()));
+    EXPECT_EQ(cycleValues.back(), 3);
     EXPECT_EQ(nowMs(), 3 * 350);
     EXPECT_FALSE(runner->isRunning());
     EXPECT_FALSE(runner->currentStepID().has_value());
