@@ -18,6 +18,7 @@
 #include "ui/Fonts.h"
 #include "ui/Icons.h"
 #include "ui/MainWindow.h"
+#include "ui/OverlayServices.h"
 #include "ui/QuitSignals.h"
 
 using namespace tapforge;
@@ -26,10 +27,14 @@ namespace {
 
 // Everything the window system lends the controller, in one place. The picking overlays and
 // the recording panel are not in this build yet; the controller treats them as unavailable.
-app::UiServices makeUiServices(std::shared_ptr<ui::QtFilePanels> panels, std::shared_ptr<ui::QtLauncher> launcher) {
+app::UiServices makeUiServices(const platform::Desktop& desktop, std::shared_ptr<ui::QtFilePanels> panels,
+                               std::shared_ptr<ui::QtLauncher> launcher) {
     app::UiServices services;
     services.filePanels = std::move(panels);
     services.launcher = std::move(launcher);
+    auto overlays = ui::makeOverlayServices(desktop);
+    services.pickers = std::move(overlays.pickers);
+    services.recordingPanel = std::move(overlays.recordingPanel);
     return services;
 }
 
@@ -56,6 +61,9 @@ ui::SessionIdentity sessionIdentity() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Global points are X pixels on this backend (scale 1), so the overlays' drawing and the
+    // coordinates they report stay in one space: no Qt device-pixel scaling.
+    if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     // First: Qt's xcb plugin installs process-wide Xlib error handlers when it connects, and the
     // X11 backend's handling of a lost connection must come after them.
     QApplication application(argc, argv);
@@ -94,7 +102,7 @@ int main(int argc, char** argv) {
                                      QString::fromUtf8(app::InstanceLock::kAlreadyRunningMessage));
             return 1;
         }
-        app::AppState state({*desktop, makeUiServices(panels, launcher), locations, {}, {}});
+        app::AppState state({*desktop, makeUiServices(*desktop, panels, launcher), locations, {}, {}});
         ui::MainWindow window(state, sessionIdentity());
         panels->setParent(&window);
         ui::installQuitSignals([] { QCoreApplication::quit(); });
