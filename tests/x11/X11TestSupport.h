@@ -156,7 +156,6 @@ public:
     // The exit status; -1 on timeout.
     int wait(std::chrono::milliseconds timeout);
     const std::string& output() const { return output_; }
-    pid_t pid() const { return pid_; }
 
 private:
     bool readSome(int waitMs);
