@@ -64,25 +64,42 @@ TEST(TemplateCache, UndecodableDataGivesNothingAndIsNotCached) {
     EXPECT_EQ(cache.size(), 0u);
 }
 
-TEST(TemplateCache, TwentyFifthEntryEmptiesTheCache) {
-    TemplateCache cache;
+TEST(TemplateCache, AStorePastTheByteBudgetEmptiesTheCache) {
+    constexpr size_t imageBytes = 3 * 2 * 4;
+    TemplateCache cache(3 * imageBytes);
     std::vector<ImageTemplate> templates;
     std::vector<SharedImage> images;
-    for (uint32_t i = 0; i < 25; ++i) templates.push_back(templateOf(test::noise(3, 2, i + 100)));
-    for (size_t i = 0; i < 24; ++i) images.push_back(cache.image(templates[i]));
-    EXPECT_EQ(cache.size(), 24u);
-    EXPECT_EQ(cache.image(templates[3]), images[3]);   // hits do not count
+    for (uint32_t i = 0; i < 4; ++i) templates.push_back(templateOf(test::noise(3, 2, i + 100)));
+    for (size_t i = 0; i < 3; ++i) images.push_back(cache.image(templates[i]));
+    EXPECT_EQ(cache.size(), 3u);
+    EXPECT_EQ(cache.bytes(), 3 * imageBytes);
+    EXPECT_EQ(cache.image(templates[1]), images[1]);   // hits cost nothing
 
-    const auto last = cache.image(templates[24]);
+    const auto last = cache.image(templates[3]);
     ASSERT_TRUE(last);
-    EXPECT_EQ(cache.size(), 0u);
-    // Every one decodes again, and what was handed out stays valid.
+    EXPECT_EQ(cache.size(), 1u);
+    EXPECT_EQ(cache.bytes(), imageBytes);
+    // The others decode again, and what was handed out stays valid.
     const auto again = cache.image(templates[0]);
     ASSERT_TRUE(again);
     EXPECT_NE(again, images[0]);
     EXPECT_EQ(again->pixels, images[0]->pixels);
-    EXPECT_NE(cache.image(templates[24]), last);
-    EXPECT_EQ(cache.size(), 2u);
+    EXPECT_EQ(cache.image(templates[3]), last);
+}
+
+TEST(TemplateCache, TemplatesOverThePixelBudgetAreNotDecoded) {
+    TemplateCache cache;
+    platform::RgbaImage atLimit;
+    atLimit.width = 4096;
+    atLimit.height = int(kMaxTemplatePixels / 4096);
+    atLimit.pixels.assign(size_t(kMaxTemplatePixels) * 4, 200);
+    const ImageTemplate fits = templateOf(atLimit);
+    EXPECT_EQ(fits.declaredPixelSize()->pixels(), kMaxTemplatePixels);
+    EXPECT_TRUE(cache.image(fits));
+    atLimit.height += 1;
+    atLimit.pixels.resize(atLimit.pixels.size() + 4096 * 4, 200);
+    EXPECT_FALSE(cache.image(templateOf(atLimit)));
+    EXPECT_EQ(cache.size(), 1u);
 }
 
 TEST(TemplateCache, ConcurrentLookupsAgreeOnPixels) {
@@ -102,7 +119,7 @@ TEST(TemplateCache, ConcurrentLookupsAgreeOnPixels) {
     }
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_LT(cache.size(), TemplateCache::flushAt);
+    EXPECT_LE(cache.bytes(), TemplateCache::defaultByteBudget);
 }
 
 }  // namespace
