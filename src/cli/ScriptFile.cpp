@@ -28,7 +28,7 @@ std::optional<Script> loadScriptFile(const std::string& path, std::string& error
         return std::nullopt;
     }
     std::string contents;
-    if (!readFile(path, contents, error)) return std::nullopt;
+    if (!readFile(path, contents, error, kMaxScriptDocumentBytes)) return std::nullopt;
     ScriptDecodeResult decoded = decodeScript(contents);
     if (!decoded) {
         error = std::move(decoded.error);
