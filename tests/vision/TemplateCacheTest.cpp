@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "PngTestSupport.h"
 #include "VisionTestSupport.h"
 #include "vision/Base64.h"
 #include "vision/PngCodec.h"
@@ -87,18 +88,22 @@ TEST(TemplateCache, AStorePastTheByteBudgetEmptiesTheCache) {
     EXPECT_EQ(cache.image(templates[3]), last);
 }
 
+// A 1-bit grey PNG of 4096 × `height` (cheap to build, 4 bytes a pixel once decoded).
+ImageTemplate wideTemplate(uint32_t height) {
+    std::vector<uint8_t> raw(size_t(height) * 513, 0);   // a filter byte and 512 bytes a row
+    const auto png = test::concat({test::signature(), test::ihdr(4096, height, 1, 0), test::chunk("IDAT", test::zlibStored(raw)),
+                                   test::chunk("IEND", {})});
+    ImageTemplate t;
+    t.pngBase64 = encodeBase64(png);
+    return t;
+}
+
 TEST(TemplateCache, TemplatesOverThePixelBudgetAreNotDecoded) {
     TemplateCache cache;
-    platform::RgbaImage atLimit;
-    atLimit.width = 4096;
-    atLimit.height = int(kMaxTemplatePixels / 4096);
-    atLimit.pixels.assign(size_t(kMaxTemplatePixels) * 4, 200);
-    const ImageTemplate fits = templateOf(atLimit);
-    EXPECT_EQ(fits.declaredPixelSize()->pixels(), kMaxTemplatePixels);
-    EXPECT_TRUE(cache.image(fits));
-    atLimit.height += 1;
-    atLimit.pixels.resize(atLimit.pixels.size() + 4096 * 4, 200);
-    EXPECT_FALSE(cache.image(templateOf(atLimit)));
+    const ImageTemplate atLimit = wideTemplate(uint32_t(kMaxTemplatePixels / 4096));
+    EXPECT_EQ(atLimit.declaredPixelSize()->pixels(), kMaxTemplatePixels);
+    EXPECT_TRUE(cache.image(atLimit));
+    EXPECT_FALSE(cache.image(wideTemplate(uint32_t(kMaxTemplatePixels / 4096) + 1)));
     EXPECT_EQ(cache.size(), 1u);
 }
 
