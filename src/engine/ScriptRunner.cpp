@@ -64,6 +64,11 @@ ScriptRunner::ScriptRunner(ScriptRunnerServices services)
       player_(std::make_shared<InputPlayer>(shared_->services.desktop.events, shared_->services.desktop.clock)),
       mainThread_(std::this_thread::get_id()) {
     shared_->owner = this;
+    // A long move or drag ends at the next of its paced steps once a stop is asked for.
+    player_->shouldStop = [weak = std::weak_ptr<Shared>(shared_)] {
+        const auto shared = weak.lock();
+        return !shared || shared->stopRequested.load();
+    };
 }
 
 ScriptRunner::~ScriptRunner() {

@@ -76,6 +76,9 @@ private:
 
     // Table functions.
     int32_t mousePos(LuaRuntime& lua);
+    // Runs a move or drag that a stop or the step's time limit cuts short; cut short, it
+    // raises the guard's error.
+    void guardedMove(LuaRuntime& lua, const std::function<bool(InputPlayer&)>& move);
     int32_t mouseMove(LuaRuntime& lua);
     int32_t mouseClick(LuaRuntime& lua);
     int32_t mouseDoubleClick(LuaRuntime& lua);

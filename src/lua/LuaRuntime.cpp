@@ -79,6 +79,7 @@ std::unique_ptr<LuaRuntime> LuaRuntime::create(size_t memoryLimitBytes) {
     auto runtime = std::unique_ptr<LuaRuntime>(new LuaRuntime(L, true));
     runtime->allocator_ = std::move(allocator);
     luaL_openlibs(L);
+    tfg_install_source_loaders(L);
     tfg_install_hook(L);
     return runtime;
 }

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -45,8 +47,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    Outcome run(const std::vector<std::string>& args) {
-        std::string command = shellQuote(TAPFORGE_CLI_PATH);
+    // Runs the tool with `args`, or with `cli` false the command `args` names.
+    Outcome run(const std::vector<std::string>& args, bool cli = true) {
+        std::string command = cli ? shellQuote(TAPFORGE_CLI_PATH) : "";
         for (const std::string& a : args) command.append(" ").append(shellQuote(a));
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         command += " >" + shellQuote(out) + " 2>" + shellQuote(err);
@@ -177,6 +180,51 @@ TEST_F(CliTest, FormatRewritesTheSameScriptAndIsStable) {
     EXPECT_EQ(run({"format", write("compact.json", compact.out)}).out, pretty.out);
     // The flag may come first.
     EXPECT_EQ(run({"format", "--compact", kDemo}).out, compact.out);
+}
+
+TEST_F(CliTest, FormatWritesFilesAtomicallyKeepingTheirMode) {
+    const std::string pretty = run({"format", kDemo}).out;
+    const std::string compact = run({"format", kDemo, "--compact"}).out;
+    const std::string file = write("script.json", compact);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const Outcome inPlace = run({"format", file, "--in-place"});
+    EXPECT_EQ(inPlace.status, 0) << inPlace.err;
+    EXPECT_EQ(inPlace.out, "");
+    EXPECT_EQ(readAll(file), pretty);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(run({"format", file, "--compact", "--output", (dir_ / "out.json").string()}).status, 0);
+    EXPECT_EQ(readAll(dir_ / "out.json"), compact);
+    const Outcome refused = run({"format", file, "--output", (dir_ / "missing" / "x.json").string()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("写入失败："), std::string::npos) << refused.err;
+    EXPECT_EQ(run({"format", file, "--in-place", "--output", file}).status, 2);
+    // Nothing but the files named is left in the folder.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out.json", "script.json", "stderr", "stdout"}));
+}
+
+// On a full disk `format --in-place` reports the failure and leaves the file as it was. Needs a
+// small tmpfs in a private mount namespace; skipped where one cannot be made.
+TEST_F(CliTest, FormatInPlaceOnAFullDiskKeepsTheFileAndSaysWhy) {
+    const fs::path disk = dir_ / "disk";
+    fs::create_directories(disk);
+    const std::string original = write("original.json", run({"format", kDemo, "--compact"}).out);
+    const std::string q = shellQuote(disk.string());
+    const std::string script = "mount -t tmpfs -o size=64k tmpfs " + q + " || exit 77\n" +
+                               "cp " + shellQuote(original) + " " + q + "/s.json || exit 78\n" +
+                               "cat /dev/zero > " + q + "/filler 2>/dev/null\n" +
+                               shellQuote(TAPFORGE_CLI_PATH) + " format " + q + "/s.json --in-place\n" +
+                               "status=$?\n" +
+                               "cmp -s " + shellQuote(original) + " " + q + "/s.json || exit 79\n" +
+                               "[ \"$(ls " + q + ")\" = \"$(printf 'filler\\ns.json')\" ] || exit 80\n" +
+                               "exit $status\n";
+    const Outcome r = run({"unshare", "-rm", "/bin/sh", "-c", script}, false);
+    if (r.status == 77 || r.status == 127) GTEST_SKIP() << "no private tmpfs here: " << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("写入失败："), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(strerror(ENOSPC)), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, UsageErrorsExitWith2) {

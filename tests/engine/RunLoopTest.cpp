@@ -129,6 +129,23 @@ TEST_F(RunLoop, StopDuringAnInputActionLetsItCompleteThenEnds) {
     EXPECT_EQ(events().size(), 2u) << "the click in progress completes";
 }
 
+TEST_F(RunLoop, StopDuringA600SecondDragEndsTheMoveAndReleasesTheButton) {
+    Step move(StepKind::mouseMove);
+    move.x = 700, move.y = 500, move.hasPoint = true, move.moveDurationMs = 600'000;
+    const int64_t start = nowMs();
+    stopAt(start + 1000);
+    play(scriptOf({clickStep(10, 10, ClickKind::down), move, clickStep(700, 500, ClickKind::up)}));
+    EXPECT_LE(nowMs() - start, 1050) << "the move must end within a stop-check slice";
+    EXPECT_EQ(log.back(), "⏹ 已手动停止");
+    const auto posted = sim->postedEvents();
+    ASSERT_GE(posted.size(), 3u);
+    const PostedEvent& last = posted.back();
+    EXPECT_EQ(last.kind, PostedEvent::Kind::button);
+    EXPECT_EQ(last.press, platform::Press::up);
+    EXPECT_LT(last.location.x, 700) << "released where the cut move stopped, not at its target";
+    for (size_t i = 1; i + 1 < posted.size(); ++i) EXPECT_EQ(posted[i].kind, PostedEvent::Kind::move);
+}
+
 TEST_F(RunLoop, TogglePauseAndStopAreIgnoredWhenIdle) {
     runner->togglePause();
     runner->stop();

@@ -2,6 +2,7 @@
 // process, and as `tapforge-cli record`) turns it into steps, and `tapforge-cli play` of the
 // recorded file reproduces the same clicks at the same places in a helper window.
 // gtest first: Xlib's macros (None, Bool, Status) clash with its templates.
+#include <csignal>
 #include <gmock/gmock.h>
 
 #include <X11/Xlib.h>
@@ -175,6 +176,25 @@ TEST_F(X11RecordCli, InjectedInputBecomesStepsThatPlayBackTheSameClicksAtTheSame
     ASSERT_EQ(play.wait(30s), 0) << play.output();
     window.pump(200ms);
     EXPECT_EQ(window.clicks, live);
+}
+
+// A closed terminal (SIGHUP) or a plain kill (SIGTERM) ends the recording as Ctrl+C does:
+// what was recorded is saved.
+TEST_F(X11RecordCli, HangUpAndTerminateSaveTheRecording) {
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove(folder / "take.json");
+        Child child({cliPath().string(), "record", (folder / "take.json").string()}, server->display());
+        ASSERT_TRUE(child.started());
+        ASSERT_TRUE(child.waitForOutput("⏺ 开始录制", 10s)) << child.output();
+        sleepMs(300);
+        moveTo(200, 210);
+        click();
+        sleepMs(300);
+        ::kill(child.pid(), signal);
+        ASSERT_EQ(child.wait(10s), 0) << child.output();
+        EXPECT_THAT(actions(recorded().steps), ElementsAre("click left@200,210"));
+    }
 }
 
 }  // namespace

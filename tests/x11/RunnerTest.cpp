@@ -92,4 +92,26 @@ TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
     EXPECT_EQ(window.keyPresses, window.keyReleases);
 }
 
+TEST_F(X11Runner, StopDuringA600SecondDragEndsWithinASecondWithNothingHeld) {
+    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    Step move(StepKind::mouseMove);
+    move.x = 400, move.y = 300, move.hasPoint = true, move.moveDurationMs = 600'000;
+    Script drag;
+    drag.steps = {click(20, 20, ClickKind::down), move, click(400, 300, ClickKind::up)};
+    ScriptRunner runner(ScriptRunnerServices{*desktop, loop.poster(), nullptr, {}});
+    runner.onLog = [this](const std::string& line) { log.push_back(line); };
+    runner.start(drag, std::nullopt);
+    loop.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(buttonsHeld(window.display()), unsigned{Button1Mask}) << "the drag holds the button";
+    const auto stopped = std::chrono::steady_clock::now();
+    runner.stop();
+    ASSERT_TRUE(loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::seconds(20)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
+    EXPECT_EQ(log.back(), "⏹ 已手动停止");
+    EXPECT_EQ(buttonsHeld(window.display()), 0u);
+    window.pump();
+    EXPECT_EQ(window.buttonPresses[1], 1);
+    EXPECT_EQ(window.buttonReleases[1], 1);
+}
+
 }  // namespace
