@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/Cli.h"
 #include "cli/ScriptFile.h"
 #include "engine/LuaMacroHost.h"
@@ -97,6 +99,15 @@ public:
         return true;
     }
     std::optional<Point> pointerLocation() override { return inner_->pointerLocation(); }
+    bool canPostKey(uint16_t keyCode) override { return inner_->canPostKey(keyCode); }
+    platform::CharacterPost postCharacter(std::string_view character, Press press) override {
+        const platform::CharacterPost result = inner_->postCharacter(character, press);
+        if (result == platform::CharacterPost::posted)
+            write(press == Press::down ? "charDown" : "charUp",
+                  ",\"text\":" + nlohmann::json(std::string(character)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return result;
+    }
+    void finishTyping() override { inner_->finishTyping(); }
 
 private:
     void write(const std::string& type, const std::string& fields) {

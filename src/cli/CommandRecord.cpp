@@ -184,12 +184,15 @@ int runRecord(const std::vector<std::string>& args) {
     Script script;
     script.name = std::filesystem::path(options->outPath).stem().string();
     bool stopKeySeen = false;
+    // Set just before stop(): what it hands over (the press of a button still held) is part
+    // of the recording; input after the stop key until then is not.
+    bool stopping = false;
 
     InputRecorder recorder(desktop->tap);
     recorder.recordMouseMove = options->mouseMoves;
     recorder.onAppend = [&](const Step& step) {
-        if (stopKeySeen) return;
-        if (sameShortcut(step, options->stopKey)) {
+        if (stopKeySeen && !stopping) return;
+        if (!stopping && sameShortcut(step, options->stopKey)) {
             // The pause before the stop key was delivered just ahead of it: it goes too.
             if (!script.steps.empty() && script.steps.back().kind == StepKind::delay) script.steps.pop_back();
             stopKeySeen = true;
@@ -222,6 +225,7 @@ int runRecord(const std::vector<std::string>& args) {
               << " 或 Ctrl+C 停止录制\n";
 
     loop->runUntil([&] { return stopKeySeen; });
+    stopping = true;
     recorder.stop();
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/RunWorker.h"
+#include "input/keymap/KeyMap.h"
 
 namespace tapforge {
 
@@ -300,6 +301,12 @@ void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
 
 void ScriptRunner::Worker::run() {
     bool luaSetUp = false;
+    // Steps, branches and Lua all press keys through the player; none is skipped unsaid.
+    player_->onKeyUnavailable = [this](uint16_t keyCode) {
+        std::string line = "⚠️ 按键 ";
+        line.append(KeyMap::name(keyCode)).append(" 在此桌面上无法发送，已跳过");
+        emit(std::move(line));
+    };
     if (script_.steps.empty()) {
         emit("脚本为空，没有可执行的步骤");
         cleanUp(luaSetUp, RunOutcome{RunOutcome::End::empty});
@@ -395,6 +402,7 @@ void ScriptRunner::Worker::cleanUp(bool luaSetUp, RunOutcome outcome) {
     // A run may end between a `down` and its `up` (a step, a branch or Lua): leave nothing
     // pressed on the user's keyboard or mouse.
     player_->releaseHeld();
+    player_->onKeyUnavailable = nullptr;
     publish([outcome](Shared& s) {
         s.lastOutcome = outcome;
         s.running = false;
