@@ -98,6 +98,7 @@ LuaStepResult LuaMacroHost::runStep(const Step& step) {
 
     api_->jumpStepNumber.reset();
     api_->stopRequested = false;
+    api_->exitRequested = false;
     int64_t deadline = 0;
     if (step.timeoutMs >= 1) {
         const int64_t now = tfg_now_ms();
@@ -115,6 +116,10 @@ LuaStepResult LuaMacroHost::runStep(const Step& step) {
     tfg_set_deadline_ms(0);
     const double elapsedMs = static_cast<double>(context.clock.nowMicros() - startMicros) / 1000.0;
 
+    if (api_->exitRequested) {
+        context.log("⏹ Lua 调用了 os.exit，脚本按要求停止");
+        return LuaStepResult::stop();
+    }
     if (!outcome.succeeded) {
         if (tfg_interrupt_requested()) {
             context.log("⏹ Lua 脚本被中断");
