@@ -3,7 +3,6 @@
 // display, or as a dry run on a simulated desktop showing SCREEN.png, printing the run log and
 // optionally every posted event. SIGINT/SIGTERM stop the run the way the stop button does.
 // The exit status tells how the run ended (see exitStatus).
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -161,8 +160,8 @@ std::optional<double> parsePositive(const std::string& text, double high) {
     }
 }
 
-// 0 ran to its end; 1 ended early by the script, a Lua error or time-out, or a limit;
-// 3 empty script. (2 is an unusable file or argument, reported before any run.)
+// 0 ran to its end; 1 ended early by the script, a stop or a limit, or had a Lua error or
+// time-out; 3 empty script. (2 is an unusable file or argument, reported before any run.)
 int exitStatus(const RunOutcome& outcome) {
     switch (outcome.end) {
         case RunOutcome::End::empty: return 3;
