@@ -61,6 +61,9 @@ TEST_F(PlayCli, ExitStatusTellsHowTheRunEnded) {
     write("stop.lua", "script.stop()\n");
     const std::string luaExit = step("04", R"("kind":"lua","luaFile":"exit.lua")");
     write("exit.lua", "os.exit(0)\nlog('不应执行')\n");
+    // The step has no time limit of its own: only the run's bounds it.
+    const std::string luaLoop = step("06", R"("kind":"lua","luaFile":"loop.lua","timeoutMs":0)");
+    write("loop.lua", "while true do end\n");
     struct Case {
         const char* name;
         std::string json;
@@ -74,6 +77,7 @@ TEST_F(PlayCli, ExitStatusTellsHowTheRunEnded) {
         {"Lua script.stop()", scriptJson({luaStop}), {}, 1},
         {"Lua os.exit()", scriptJson({luaExit}), {}, 1},
         {"--timeout", scriptJson({step("05", R"("kind":"delay","delayMs":1000)")}, 0), {"--timeout", "2.5"}, 1},
+        {"--timeout in an endless Lua loop", scriptJson({luaLoop}), {"--timeout", "0.3"}, 1},
         {"--max-steps", scriptJson({step("05", R"("kind":"delay","delayMs":10)")}, 0), {"--max-steps", "7"}, 1},
         {"empty script", scriptJson({}), {}, 3},
     };
