@@ -1,6 +1,7 @@
-// tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]:
-// plays a script on the X display, or as a dry run on a simulated desktop showing SCREEN.png,
-// printing the run log and optionally every posted event.
+// tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]
+// [--verbose] [--speed F] [--loops N] [--timeout S] [--max-steps N]: plays a script on the X
+// display, or as a dry run on a simulated desktop showing SCREEN.png, printing the run log and
+// optionally every posted event. The exit status tells how the run ended (see exitStatus).
 //
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run the way the stop button does (the run releases
 // what it holds, newest first, and logs its stop line); the process then exits with 128 + the
@@ -20,12 +21,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
 #include "cli/HeldInputSink.h"
@@ -50,8 +54,9 @@ using platform::Point;
 using platform::PointerButton;
 using platform::Press;
 
-constexpr const char* kUsage =
-    "usage: tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]";
+constexpr const char* kArguments =
+    "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR] [--verbose] [--speed F] "
+    "[--loops N] [--timeout S] [--max-steps N]";
 
 // The stop signals, blocked in every thread of the command and taken by one thread that waits for
 // them. Blocked before any other thread exists, so that all of them inherit the mask.
@@ -151,6 +156,15 @@ public:
         return true;
     }
     std::optional<Point> pointerLocation() override { return inner_->pointerLocation(); }
+    bool canPostKey(uint16_t keyCode) override { return inner_->canPostKey(keyCode); }
+    platform::CharacterPost postCharacter(std::string_view character, Press press) override {
+        const platform::CharacterPost result = inner_->postCharacter(character, press);
+        if (result == platform::CharacterPost::posted)
+            write(press == Press::down ? "charDown" : "charUp",
+                  ",\"text\":" + nlohmann::json(std::string(character)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return result;
+    }
+    void finishTyping() override { inner_->finishTyping(); }
 
 private:
     void write(const std::string& type, const std::string& fields) {
@@ -186,7 +200,50 @@ struct PlayOptions {
     Point pointer;
     std::optional<std::string> events;
     std::optional<std::string> base;
+    bool verbose = false;
+    double speed = 1.0;
+    std::optional<int64_t> loops;
+    std::optional<int64_t> timeoutMs;
+    std::optional<int64_t> maxSteps;
 };
+
+// A whole number in [low, high] and nothing else.
+std::optional<int64_t> parseInteger(const std::string& text, int64_t low, int64_t high) {
+    try {
+        size_t used = 0;
+        const long long v = std::stoll(text, &used);
+        if (used != text.size() || v < low || v > high) return std::nullopt;
+        return v;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// A finite number greater than zero and at most `high`.
+std::optional<double> parsePositive(const std::string& text, double high) {
+    try {
+        size_t used = 0;
+        const double v = std::stod(text, &used);
+        if (used != text.size() || !std::isfinite(v) || v <= 0 || v > high) return std::nullopt;
+        return v;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// 0 ran to its end; 1 ended early by the script, a stop or a limit, or had a Lua error or
+// time-out; 3 empty script. (2 is an unusable file or argument, reported before any run.)
+int exitStatus(const RunOutcome& outcome) {
+    switch (outcome.end) {
+        case RunOutcome::End::empty: return 3;
+        case RunOutcome::End::finished: return outcome.luaFailed ? 1 : 0;
+        case RunOutcome::End::scriptStopped:
+        case RunOutcome::End::stopped:
+        case RunOutcome::End::timeLimit:
+        case RunOutcome::End::stepLimit: return 1;
+    }
+    return 1;
+}
 
 bool parsePoint(const std::string& text, Point& out) {
     const size_t comma = text.find(',');
@@ -213,7 +270,36 @@ std::optional<PlayOptions> parseArguments(const std::vector<std::string>& args) 
             if (i + 1 >= args.size()) return std::nullopt;
             return args[++i];
         };
-        if (a == "--sim" || a == "--events" || a == "--base" || a == "--pointer") {
+        if (a == "--verbose") {
+            o.verbose = true;
+        } else if (a == "--speed" || a == "--loops" || a == "--timeout" || a == "--max-steps") {
+            auto v = value();
+            if (!v) {
+                std::cerr << a << " 需要一个值\n";
+                return std::nullopt;
+            }
+            bool ok = true;
+            if (a == "--speed") {
+                const auto f = parsePositive(*v, 1e6);
+                ok = f.has_value();
+                if (f) o.speed = *f;
+            } else if (a == "--loops") {
+                o.loops = parseInteger(*v, 0, std::numeric_limits<int32_t>::max());
+                ok = o.loops.has_value();
+            } else if (a == "--timeout") {
+                // Up to about 31 years; finer than a millisecond is rounded up.
+                const auto seconds = parsePositive(*v, 1e9);
+                ok = seconds.has_value();
+                if (seconds) o.timeoutMs = static_cast<int64_t>(std::ceil(*seconds * 1000.0));
+            } else {
+                o.maxSteps = parseInteger(*v, 1, std::numeric_limits<int64_t>::max());
+                ok = o.maxSteps.has_value();
+            }
+            if (!ok) {
+                std::cerr << a << " 的值无效：" << *v << "\n";
+                return std::nullopt;
+            }
+        } else if (a == "--sim" || a == "--events" || a == "--base" || a == "--pointer") {
             auto v = value();
             if (!v) {
                 std::cerr << a << " 需要一个值\n";
@@ -246,12 +332,13 @@ std::optional<PlayOptions> parseArguments(const std::vector<std::string>& args) 
 int runPlay(const std::vector<std::string>& args) {
     const std::optional<PlayOptions> options = parseArguments(args);
     if (!options) {
-        std::cerr << kUsage << "\n";
+        std::cerr << "usage: tapforge-cli " << kArguments << "\n";
         return 2;
     }
     std::string error;
     std::optional<Script> script = loadScriptFile(options->file, error);
     if (!script) return reportOpenFailure(error);
+    if (options->loops) script->loopCount = *options->loops;
 
     StopSignals signals;
     MainLoop loop;
@@ -315,7 +402,12 @@ int runPlay(const std::vector<std::string>& args) {
     signals.start([&](int signal) { forceExit(signal, "⏹ 再次收到中断信号，已松开按住的键和按钮，立即退出"); });
 
     if (recorder) recorder->markStart();
-    runner.start(*script, base);
+    RunOptions runOptions;
+    runOptions.timeLimitMs = options->timeoutMs;
+    runOptions.stepLimit = options->maxSteps;
+    runOptions.logEachStep = options->verbose;
+    runOptions.speed = options->speed;
+    runner.start(*script, base, runOptions);
     bool stopSent = false;
     bool connectionLost = false;
     loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::hours(24 * 365 * 100), [&] {
@@ -335,12 +427,14 @@ int runPlay(const std::vector<std::string>& args) {
     loop.drain();
 
     if (const int signal = signals.received()) return 128 + signal;
-    return script->steps.empty() ? 3 : 0;
+    const std::optional<RunOutcome> outcome = runner.lastOutcome();
+    return outcome ? exitStatus(*outcome) : 1;
 }
 const CommandRegistration registration{Command{
     "play",
-    "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]",
-    "在 X 显示上运行脚本，或用 --sim 在截图构成的模拟屏幕上试运行；逐行输出运行日志",
+    kArguments,
+    "在 X 显示上运行脚本，或用 --sim 在截图构成的模拟屏幕上试运行；逐行输出运行日志。"
+    "退出码：0 运行到结束，1 被脚本停止、Lua 出错或超时、达到 --timeout 或 --max-steps，2 无法打开文件，3 空脚本",
     runPlay,
 }};
 

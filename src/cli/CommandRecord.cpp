@@ -160,12 +160,15 @@ int runRecord(const std::vector<std::string>& args) {
     bool stopKeySeen = false;
     // A script longer than a script file may hold could not be played: recording ends there.
     bool full = false;
+    // Set just before stop(): what it hands over (the press of a button still held) is part
+    // of the recording; input after the stop key until then is not.
+    bool stopping = false;
 
     InputRecorder recorder(desktop->tap);
     recorder.recordMouseMove = options->mouseMoves;
     recorder.onAppend = [&](const Step& step) {
-        if (stopKeySeen) return;
-        if (sameShortcut(step, options->stopKey)) {
+        if (stopKeySeen && !stopping) return;
+        if (!stopping && sameShortcut(step, options->stopKey)) {
             // The pause before the stop key was delivered just ahead of it: it goes too.
             if (!script.steps.empty() && script.steps.back().kind == StepKind::delay) script.steps.pop_back();
             stopKeySeen = true;
@@ -205,6 +208,7 @@ int runRecord(const std::vector<std::string>& args) {
               << " 或 Ctrl+C 停止录制\n";
 
     loop->runUntil([&] { return stopKeySeen || full; });
+    stopping = true;
     recorder.stop();
     restoreSignals();
     if (full) std::cerr << "已达到脚本的上限（" << kMaxScriptSteps << " 个步骤），录制已停止\n";

@@ -35,6 +35,7 @@ struct RunOutbox {
     int64_t cycles = 0;
     bool ended = false;         // the worker has finished the run
     bool stopOverdue = false;   // a stop has gone unanswered for too long
+    std::optional<RunOutcome> outcome;   // how the run ended, with `ended`
     bool stateChanged = false;
     bool taskQueued = false;
 };
@@ -73,12 +74,13 @@ struct ScriptRunner::Shared {
     std::optional<Uuid> currentStep;
     int64_t cycles = 0;
     bool stopOverdue = false;
+    std::optional<RunOutcome> lastOutcome;
 };
 
 class ScriptRunner::Worker {
 public:
     Worker(std::shared_ptr<Shared> shared, std::shared_ptr<InputPlayer> player, Script script,
-           std::optional<std::filesystem::path> baseDirectory);
+           std::optional<std::filesystem::path> baseDirectory, RunOptions options);
 
     // The whole run, end-of-run clean-up included. Worker thread.
     void run();
@@ -86,14 +88,18 @@ public:
 private:
     void emit(std::string text) { postLine(shared_, std::move(text)); }
 
-    bool stopRequested() const { return shared_->stopRequested.load(); }
+    // A stop was asked for, or a limit of the run's options was reached.
+    bool stopRequested() const { return shared_->stopRequested.load() || limitReached_.has_value(); }
     bool pauseRequested() const { return shared_->pauseRequested.load(); }
     // Waits `ms` milliseconds in slices of at most 40 ms; a pause freezes the remaining time.
-    // False when a stop ended it.
+    // False when a stop or the time limit ended it.
     bool interruptibleWait(int64_t ms);
     void pauseGate();
     void performStep(const Step& step, BranchTarget& branch);
-    void cleanUp(bool luaSetUp);
+    void cleanUp(bool luaSetUp, RunOutcome outcome);
+    // Notes the time limit when it has passed; true then.
+    bool timeLimitPassed();
+    void logStep(size_t pc, const Step& step);
 
     // Conditions and branches (Conditions.cpp).
     bool colorCheck(const Step& step);
@@ -109,6 +115,10 @@ private:
     platform::Clock& clock_;
     const Script script_;
     const std::optional<std::filesystem::path> baseDirectory_;
+    const RunOptions options_;
+    int64_t deadlineMicros_ = 0;   // of the time limit, on clock_
+    std::optional<RunOutcome::End> limitReached_;
+    bool luaFailed_ = false;
     std::optional<platform::Rect> lastImageMatchRect_;
     std::mt19937_64 random_;
     bool randomSeeded_ = false;

@@ -4,12 +4,14 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <utility>
 
 #include "engine/RunWorker.h"
+#include "input/keymap/KeyMap.h"
 
 namespace tapforge {
 
@@ -35,6 +37,23 @@ bool isInputKind(StepKind kind) {
         default:
             return false;
     }
+}
+
+Script scaledForSpeed(Script script, double speed) {
+    if (speed == 1.0 || !(speed > 0)) return script;
+    const auto scaled = [speed](int64_t ms) {
+        return static_cast<int64_t>(std::llround(std::clamp(static_cast<double>(ms) / speed, -9e15, 9e15)));
+    };
+    script.stepIntervalMs = scaled(script.stepIntervalMs);
+    for (Step& step : script.steps) {
+        step.delayMs = scaled(step.delayMs);
+        step.moveDurationMs = scaled(step.moveDurationMs);
+        if (step.kind == StepKind::colorCheck || step.kind == StepKind::imageCheck) {
+            step.timeoutMs = scaled(step.timeoutMs);
+            step.pollMs = scaled(step.pollMs);
+        }
+    }
+    return script;
 }
 
 bool hasLuaStep(const Script& script) {
@@ -103,8 +122,9 @@ bool ScriptRunner::isPaused() const { return shared_->paused; }
 std::optional<Uuid> ScriptRunner::currentStepID() const { return shared_->currentStep; }
 int64_t ScriptRunner::cycleCount() const { return shared_->cycles; }
 bool ScriptRunner::stopOverdue() const { return shared_->stopOverdue; }
+std::optional<RunOutcome> ScriptRunner::lastOutcome() const { return shared_->lastOutcome; }
 
-void ScriptRunner::start(const Script& script, std::optional<std::filesystem::path> baseDirectory) {
+void ScriptRunner::start(const Script& script, std::optional<std::filesystem::path> baseDirectory, RunOptions options) {
     if (shared_->running) return;
     if (threadStarted_) {
         // The previous worker published its end as its last act; it is gone or about to be.
@@ -131,7 +151,7 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
     shared_->stopOverdue = false;
     if (onChange) onChange();
 
-    auto worker = std::make_unique<Worker>(shared_, player_, script, std::move(baseDirectory));
+    auto worker = std::make_unique<Worker>(shared_, player_, script, std::move(baseDirectory), options);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, kWorkerStackBytes);
@@ -224,6 +244,7 @@ void ScriptRunner::deliver(Shared& shared) {
         state.currentStep = box.currentStep;
         state.cycles = box.cycles;
         state.ended = box.ended;
+        state.outcome = box.outcome;
         state.stopOverdue = box.stopOverdue;
         state.stateChanged = std::exchange(box.stateChanged, false);
         box.taskQueued = false;
@@ -238,6 +259,7 @@ void ScriptRunner::deliver(Shared& shared) {
     shared.currentStep = state.currentStep;
     shared.stopOverdue = state.stopOverdue;
     if (state.ended) {
+        shared.lastOutcome = state.outcome;
         shared.running = false;
         shared.paused = false;
         shared.currentStep.reset();
@@ -272,12 +294,28 @@ void ScriptRunner::monitorMain(std::shared_ptr<Shared> shared) {
 // ---------------------------------------------------------------- worker side
 
 ScriptRunner::Worker::Worker(std::shared_ptr<Shared> shared, std::shared_ptr<InputPlayer> player, Script script,
-                             std::optional<std::filesystem::path> baseDirectory)
+                             std::optional<std::filesystem::path> baseDirectory, RunOptions options)
     : shared_(std::move(shared)),
       player_(std::move(player)),
       clock_(*shared_->services.desktop.clock),
-      script_(std::move(script)),
-      baseDirectory_(std::move(baseDirectory)) {}
+      script_(scaledForSpeed(std::move(script), options.speed)),
+      baseDirectory_(std::move(baseDirectory)),
+      options_(options) {}
+
+bool ScriptRunner::Worker::timeLimitPassed() {
+    if (!options_.timeLimitMs || clock_.nowMicros() < deadlineMicros_) return false;
+    limitReached_ = RunOutcome::End::timeLimit;
+    return true;
+}
+
+void ScriptRunner::Worker::logStep(size_t pc, const Step& step) {
+    // Appends, not literal + string: GCC 12 at -O3 warns falsely on the latter (-Wrestrict).
+    std::string line = "#";
+    line.append(std::to_string(pc + 1)).append(" ").append(step.title());
+    const std::string summary = step.summary();
+    if (!summary.empty()) line.append(" · ").append(summary);
+    emit(std::move(line));
+}
 
 bool ScriptRunner::Worker::interruptibleWait(int64_t ms) {
     if (ms <= 0) return !stopRequested();
@@ -288,7 +326,10 @@ bool ScriptRunner::Worker::interruptibleWait(int64_t ms) {
             pauseGate();
             continue;
         }
-        const int64_t slice = std::min(remaining, kWaitSliceMicros);
+        if (timeLimitPassed()) return false;
+        int64_t slice = std::min(remaining, kWaitSliceMicros);
+        // The time limit ends the wait at its exact moment, not at the end of a slice.
+        if (options_.timeLimitMs) slice = std::min(slice, deadlineMicros_ - clock_.nowMicros());
         const int64_t before = clock_.nowMicros();
         {
             std::unique_lock lock(shared_->mutex);
@@ -298,7 +339,7 @@ bool ScriptRunner::Worker::interruptibleWait(int64_t ms) {
         // time that passed counts, so a pause freezes exactly what is left.
         remaining -= std::clamp<int64_t>(clock_.nowMicros() - before, 0, slice);
     }
-    return !stopRequested();
+    return !stopRequested() && !timeLimitPassed();
 }
 
 // A pause lasts in real time whatever the clock. It waits in slices because the main thread
@@ -349,6 +390,7 @@ void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
             } else {
                 result = shared_->services.lua->runStep(step);
             }
+            if (result.error) luaFailed_ = true;
             switch (result.kind) {
                 case LuaStepResult::Kind::jump:
                     branch = BranchTarget{};
@@ -380,16 +422,27 @@ void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
 
 void ScriptRunner::Worker::run() {
     bool luaSetUp = false;
+    // Steps, branches and Lua all press keys through the player; none is skipped unsaid.
+    player_->onKeyUnavailable = [this](uint16_t keyCode) {
+        std::string line = "⚠️ 按键 ";
+        line.append(KeyMap::name(keyCode)).append(" 在此桌面上无法发送，已跳过");
+        emit(std::move(line));
+    };
     if (script_.steps.empty()) {
         emit("脚本为空，没有可执行的步骤");
-        cleanUp(luaSetUp);
+        cleanUp(luaSetUp, RunOutcome{RunOutcome::End::empty});
         return;
     }
 
+    if (options_.timeLimitMs) {
+        const int64_t now = clock_.nowMicros();
+        deadlineMicros_ = *options_.timeLimitMs > (kMaxWaitMs - now / 1000) ? std::numeric_limits<int64_t>::max()
+                                                                          : now + *options_.timeLimitMs * 1000;
+    }
     if (shared_->services.lua && hasLuaStep(script_)) {
         LuaRunContext context{
             *player_, script_, baseDirectory_, [this](const std::string& line) { emit(line); },
-            shared_->stopRequested, clock_,
+            shared_->stopRequested, clock_, options_.timeLimitMs ? std::max<int64_t>(1, deadlineMicros_ / 1000) : 0,
         };
         shared_->services.lua->setUpRun(context);
         luaSetUp = true;
@@ -398,12 +451,14 @@ void ScriptRunner::Worker::run() {
     const std::string tail = script_.loopCount == 0 ? "，无限循环" : "，循环 " + std::to_string(script_.loopCount) + " 次";
     emit("▶︎ 开始执行「" + script_.name + "」，共 " + std::to_string(script_.steps.size()) + " 个步骤" + tail);
 
+    RunOutcome::End end = RunOutcome::End::finished;
+    int64_t executed = 0;
     int64_t cycle = 0;
     size_t pc = 0;
     const size_t count = script_.steps.size();
     while (!stopRequested()) {
         pauseGate();
-        if (stopRequested()) break;
+        if (stopRequested() || timeLimitPassed()) break;
 
         if (pc >= count) {
             cycle += 1;
@@ -425,10 +480,16 @@ void ScriptRunner::Worker::run() {
             pc += 1;
             continue;
         }
+        if (options_.stepLimit && executed >= *options_.stepLimit) {
+            limitReached_ = RunOutcome::End::stepLimit;
+            break;
+        }
+        executed += 1;
         postState(shared_, [&step](RunOutbox& box) {
             box.currentStep = step.id;
             box.stateChanged = true;
         });
+        if (options_.logEachStep) logStep(pc, step);
         BranchTarget branch;
 
         performStep(step, branch);
@@ -441,16 +502,26 @@ void ScriptRunner::Worker::run() {
         const std::optional<size_t> next = resolve(branch, pc);
         if (!next) {
             emit("⏹ 脚本按要求停止");
+            end = RunOutcome::End::scriptStopped;
             break;
         }
         pc = *next;
     }
 
-    if (stopRequested()) emit("⏹ 已手动停止");
-    cleanUp(luaSetUp);
+    if (shared_->stopRequested) {
+        emit("⏹ 已手动停止");
+        end = RunOutcome::End::stopped;
+    } else if (limitReached_ == RunOutcome::End::timeLimit) {
+        emit("⏹ 已到运行时间上限（" + std::to_string(*options_.timeLimitMs) + " ms）");
+        end = *limitReached_;
+    } else if (limitReached_ == RunOutcome::End::stepLimit) {
+        emit("⏹ 已执行 " + std::to_string(*options_.stepLimit) + " 个步骤，达到步骤数上限");
+        end = *limitReached_;
+    }
+    cleanUp(luaSetUp, RunOutcome{end, luaFailed_});
 }
 
-void ScriptRunner::Worker::cleanUp(bool luaSetUp) {
+void ScriptRunner::Worker::cleanUp(bool luaSetUp, RunOutcome outcome) {
     if (auto& lua = shared_->services.lua) {
         // Closing the state runs its pending finalizers: none after a stop, and a stop that
         // comes while they run ends them; the flag is cleared after.
@@ -460,12 +531,14 @@ void ScriptRunner::Worker::cleanUp(bool luaSetUp) {
     // A run may end between a `down` and its `up` (a step, a branch or Lua): leave nothing
     // pressed on the user's keyboard or mouse.
     player_->releaseHeld();
+    player_->onKeyUnavailable = nullptr;
     {
         std::lock_guard lock(shared_->monitorMutex);
         shared_->workerActive = false;
     }
-    postState(shared_, [](RunOutbox& box) {
+    postState(shared_, [outcome](RunOutbox& box) {
         box.ended = true;
+        box.outcome = outcome;
         box.stateChanged = true;
     });
 }

@@ -49,6 +49,36 @@ struct ScriptRunnerServices {
     int64_t overdueStopReportMs = 2000;
 };
 
+// Bounds and extras of one run, beyond what the script says.
+struct RunOptions {
+    // Ends the run like a stop once this much time of the run's clock has passed (virtual
+    // time on the simulated desktop).
+    std::optional<int64_t> timeLimitMs;
+    // Ends the run before the step that would exceed this many executed steps.
+    std::optional<int64_t> stepLimit;
+    // Logs one line per executed step: its number, title and summary.
+    bool logEachStep = false;
+    // Waiting runs this many times faster: delays, the step interval, condition time-outs
+    // and polls, and move durations are divided by it. Clicks and keys keep their own pacing;
+    // Lua steps keep their time limits, because a Lua file's own sleeps are not scaled.
+    // Greater than 0.
+    double speed = 1.0;
+};
+
+// How the last run ended, for callers that report it (the command line's exit status).
+struct RunOutcome {
+    enum class End {
+        finished,        // every pass ran to the end of the list
+        empty,           // the script had no steps
+        scriptStopped,   // a branch or a Lua step asked to stop
+        stopped,         // stop() was called
+        timeLimit,       // RunOptions::timeLimitMs ran out
+        stepLimit,       // RunOptions::stepLimit was reached
+    };
+    End end = End::finished;
+    bool luaFailed = false;   // a Lua step raised an error or ran out of time
+};
+
 class ScriptRunner {
 public:
     explicit ScriptRunner(ScriptRunnerServices services);
@@ -60,7 +90,7 @@ public:
 
     // Starts a run of a copy of `script`; `baseDirectory` is the folder of the script's file
     // (relative Lua paths). Ignored while a run is in progress or still ending.
-    void start(const Script& script, std::optional<std::filesystem::path> baseDirectory);
+    void start(const Script& script, std::optional<std::filesystem::path> baseDirectory, RunOptions options = {});
     // Pauses a running run or resumes a paused one; ignored when idle.
     void togglePause();
     // Asks the run to end; ignored when idle.
@@ -75,6 +105,8 @@ public:
     // (say Lua code that cannot be interrupted): the owner may offer to quit and relaunch.
     // Cleared when the run ends.
     bool stopOverdue() const;
+    // How the last finished run ended; nothing before the first run has ended.
+    std::optional<RunOutcome> lastOutcome() const;
 
     // Every run-log line, on the main thread. Set before the first run.
     std::function<void(const std::string&)> onLog;

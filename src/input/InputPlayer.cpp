@@ -268,6 +268,10 @@ void InputPlayer::releaseModifiers(const std::vector<std::pair<uint16_t, Modifie
 }
 
 void InputPlayer::key(uint16_t keyCode, KeyEventKind kind, ModifierSet modifiers) {
+    if (!sink_->canPostKey(keyCode)) {
+        if (onKeyUnavailable) onKeyUnavailable(keyCode);
+        return;
+    }
     const auto order = modifiers.pressOrder();
     const EventFlags flags = modifiers.cgFlags();
     switch (kind) {
@@ -290,7 +294,17 @@ void InputPlayer::key(uint16_t keyCode, KeyEventKind kind, ModifierSet modifiers
 }
 
 void InputPlayer::typeText(std::string_view text) {
-    forEachCluster(text, [this](std::string_view character) {
+    bool typedCharacters = false;
+    forEachCluster(text, [&](std::string_view character) {
+        const platform::CharacterPost down = sink_->postCharacter(character, Press::down);
+        if (down == platform::CharacterPost::posted) {
+            typedCharacters = true;
+            clock_->sleepMicros(kTypeHoldMicros);
+            sink_->postCharacter(character, Press::up);
+            clock_->sleepMicros(kTypeGapMicros);
+            return;
+        }
+        if (down == platform::CharacterPost::failed) return;
         const auto entry = KeyMap::charKey(character);
         if (!entry) return;
         const EventFlags flags = entry->needsShift ? platform::kFlagShift : 0;
@@ -301,6 +315,7 @@ void InputPlayer::typeText(std::string_view text) {
         if (entry->needsShift) postKey(kShiftKeyCode, Press::up, 0);
         clock_->sleepMicros(kTypeGapMicros);
     });
+    if (typedCharacters) sink_->finishTyping();
 }
 
 bool InputPlayer::drag(Point from, Point to, int64_t durationMs) {

@@ -37,11 +37,17 @@ public:
     // Moves to `at` first, then scrolls `amount` lines (positive up).
     void scroll(int64_t amount, Point at);
     void key(uint16_t keyCode, KeyEventKind kind, ModifierSet modifiers);
-    // Types UTF-8 text through the US-layout character table; other characters are skipped.
+    // Types UTF-8 text. A desktop that types characters as such (X11: any layout, lock state
+    // or script) gets each user-perceived character; otherwise the US-layout character table
+    // gives key and shift, and characters outside it are skipped.
     void typeText(std::string_view text);
     // Move to `from`, left down, move to `to` over `durationMs`, left up. False when
     // shouldStop cut the move short: the button is then still held (see releaseHeld).
     bool drag(Point from, Point to, int64_t durationMs);
+
+    // Told, instead of posting, about a key step whose key this desktop does not have.
+    // Called on the thread that plays.
+    std::function<void(uint16_t keyCode)> onKeyUnavailable;
 
     // The last location the player posted (not the live pointer).
     Point position() const { return position_; }

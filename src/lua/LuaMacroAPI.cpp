@@ -192,8 +192,10 @@ void LuaMacroAPI::install(LuaRuntime& runtime) {
     runtime.registerTable("_tfg", {
         Fn{"log", bind(&LuaMacroAPI::scriptLog)},
         Fn{"sleep", bind(&LuaMacroAPI::sleep)},
+        Fn{"exit", bind(&LuaMacroAPI::osExit)},
     });
     (void)runtime.runString(kPrelude, "=tfg_prelude");
+    (void)runtime.runString("if type(os) == 'table' then os.exit = _tfg.exit end", "=tfg_os_exit");
 }
 
 // ---------------------------------------------------------------- shared pieces
@@ -633,6 +635,12 @@ int32_t LuaMacroAPI::scriptJump(LuaRuntime& lua) {
 int32_t LuaMacroAPI::scriptStop(LuaRuntime&) {
     stopRequested = true;
     return 0;
+}
+
+int32_t LuaMacroAPI::osExit(LuaRuntime& lua) {
+    exitRequested = true;
+    stopRequested = true;
+    lua.raiseError("os.exit：脚本按要求停止");
 }
 
 int32_t LuaMacroAPI::scriptLog(LuaRuntime& lua) {

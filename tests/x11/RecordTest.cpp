@@ -95,8 +95,8 @@ protected:
         if (!folder.empty()) std::filesystem::remove_all(folder, ec);
         X11Record::TearDown();
     }
-    Script recorded() {
-        std::ifstream in(folder / "take.json");
+    Script recorded(const std::string& name = "take.json") {
+        std::ifstream in(folder / name);
         std::stringstream text;
         text << in.rdbuf();
         const ScriptDecodeResult decoded = decodeScript(text.str());
@@ -195,6 +195,26 @@ TEST_F(X11RecordCli, HangUpAndTerminateSaveTheRecording) {
         ASSERT_EQ(child.wait(10s), 0) << child.output();
         EXPECT_THAT(actions(recorded().steps), ElementsAre("click left@200,210"));
     }
+}
+
+// The stop key ends the recording as Ctrl+C does: a button still held is kept as its press,
+// only the stop key and the pause before it are dropped.
+TEST_F(X11RecordCli, StopKeyKeepsTheButtonStillHeld) {
+    Child child({cliPath().string(), "record", (folder / "held.json").string()}, server->display());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.waitForOutput("⏺ 开始录制", 10s)) << child.output();
+    sleepMs(300);
+    moveTo(200, 210);
+    click();
+    sleepMs(100);
+    other->button(1, true);
+    sleepMs(200);
+    other->key(XK_F9);
+    ASSERT_EQ(child.wait(10s), 0) << child.output();
+    other->button(1, false);
+    const Script script = recorded("held.json");
+    EXPECT_THAT(actions(script.steps), ElementsAre("click left@200,210", "down left@200,210"));
+    EXPECT_EQ(script.steps.back().kind, StepKind::mouseClick) << "no pause before the stop key";
 }
 
 }  // namespace

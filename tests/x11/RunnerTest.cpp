@@ -114,4 +114,18 @@ TEST_F(X11Runner, StopDuringA600SecondDragEndsWithinASecondWithNothingHeld) {
     EXPECT_EQ(window.buttonReleases[1], 1);
 }
 
+// Every key code either posts a key or says that it cannot: right Command posts Super_R,
+// Fn and an unnamed code have no key here.
+TEST_F(X11Runner, EveryKeyStepPostsOrWarns) {
+    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    Script script;
+    script.steps = {key(54, KeyEventKind::press), key(63, KeyEventKind::press), key(127, KeyEventKind::press)};
+    play(script);
+    window.pump();
+    EXPECT_EQ(window.keyPresses, 1);
+    EXPECT_EQ(window.lastKeycode, XKeysymToKeycode(window.display(), XK_Super_R));
+    EXPECT_EQ(log, (std::vector<std::string>{"▶︎ 开始执行「未命名脚本」，共 3 个步骤，循环 1 次", "⚠️ 按键 Fn 在此桌面上无法发送，已跳过",
+                                             "⚠️ 按键 键码 127 在此桌面上无法发送，已跳过", "✔︎ 全部循环执行完毕"}));
+}
+
 }  // namespace

@@ -103,6 +103,10 @@ public:
         friend bool operator==(const Click&, const Click&) = default;
     };
     std::vector<Click> clicks;
+    // The characters the key presses produced, as an application reads them (the keysym of
+    // each press under the mapping and modifier state of that moment), in UTF-8. Return is
+    // a line feed.
+    std::string typed;
     Display* display() const { return display_; }
 
 private:
