@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -266,7 +267,12 @@ private:
     void loadDocument();
     void writeAutosaveNow();
     void stopRecordingForDocumentChange();
-    std::string permissionAlert(bool input);
+    std::string permissionAlert(platform::Permissions::Kind kind);
+    std::optional<std::filesystem::path> baseFolder() const;
+    // Starts the region selector; `done` gets nothing on cancel, or the pick after the
+    // capture delay (the overlay has left the screen by then).
+    void afterRegionPick(std::function<void(AppState&, std::optional<RegionPick>)> done);
+    bool templateRowHolds(size_t index, const ImageTemplate& expected) const;
 
     AppStateServices services_;
     AppLocations locations_;
@@ -286,6 +292,7 @@ private:
     HotKeyShortcut hotKeyRecord_ = HotKeyShortcut::defaultRecord();
     HotKeyShortcut hotKeyPlay_ = HotKeyShortcut::defaultPlay();
     uint64_t logSequence_ = 0;
+    bool autosaveFailing_ = false;   // logged once until a write succeeds again
 
     std::unique_ptr<ScriptRunner> runner_;
     std::unique_ptr<InputRecorder> recorder_;

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
@@ -247,7 +249,37 @@ public:
 
     bool screenCaptureRequest() override { return screenCapturePreflight(); }
 
+    std::string missingExplanation(Kind kind) override {
+        std::string text;
+        if (shared_->main->lost()) {
+            text = "与 X 显示服务器的连接已断开，请重新打开本应用。";
+        } else if (kind == Kind::input) {
+            std::string missing;
+            const auto add = [&missing](bool present, const char* name) {
+                if (present) return;
+                if (!missing.empty()) missing += "、";
+                missing += name;
+            };
+            add(hasXTest_, "XTEST");
+            add(shared_->hasRecord, "RECORD");
+            add(shared_->hasInput2, "XInput 2");
+            if (!missing.empty()) text = "当前的 X 服务器缺少 " + missing + " 扩展，请换用提供这些扩展的 X 服务器后重新打开本应用。";
+        } else {
+            text = "X 服务器拒绝了截图请求，请确认显示服务器允许读取屏幕内容后重新打开本应用。";
+        }
+        if (waylandSession())
+            text += std::string(text.empty() ? "" : "\n") +
+                    "当前是 Wayland 会话：本应用经 Xwayland 运行，只能操作、录制和截取 X11 程序的窗口。";
+        return text;
+    }
+
 private:
+    static bool waylandSession() {
+        const char* type = std::getenv("XDG_SESSION_TYPE");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        return (type && std::strcmp(type, "wayland") == 0) || (wayland && wayland[0]);
+    }
+
     // Moves the pointer to a global point (root coordinates are offset by the layout).
     void moveLocked(Point at) {
         const Layout& layout = shared_->layoutLocked();
