@@ -16,7 +16,7 @@ CheckOutcome CheckOutcome::color(const vision::ColorCheckResult& result) {
 }
 
 CheckOutcome CheckOutcome::image(const vision::ImageMatchResult& result, const vision::ScreenSnapshot& snapshot,
-                                 std::optional<platform::Rect> searchArea) {
+                                 std::optional<platform::Rect> searchPixelRect) {
     CheckOutcome outcome;
     outcome.kind = Kind::image;
     outcome.passed = result.matched;
@@ -24,18 +24,17 @@ CheckOutcome CheckOutcome::image(const vision::ImageMatchResult& result, const v
     outcome.matchRect = result.rect;
     if (!snapshot.image || snapshot.image->empty()) return outcome;
 
-    const platform::RgbaImage& full = *snapshot.image;
-    const platform::Rect whole{snapshot.origin.x, snapshot.origin.y, full.width / snapshot.scale,
-                               full.height / snapshot.scale};
-    platform::Rect area = searchArea ? searchArea->intersected(whole) : whole;
-    if (area.isNull() || area.width <= 0 || area.height <= 0) area = whole;
-
     // Crop the searched pixels, then shrink them: the editor only needs a glance.
-    const platform::Point topLeft = snapshot.pixelFromGlobal({area.x, area.y});
-    const int x0 = std::clamp(static_cast<int>(std::floor(topLeft.x)), 0, full.width - 1);
-    const int y0 = std::clamp(static_cast<int>(std::floor(topLeft.y)), 0, full.height - 1);
-    const int w = std::clamp(static_cast<int>(std::ceil(area.width * snapshot.scale)), 1, full.width - x0);
-    const int h = std::clamp(static_cast<int>(std::ceil(area.height * snapshot.scale)), 1, full.height - y0);
+    const platform::RgbaImage& full = *snapshot.image;
+    int x0 = 0, y0 = 0, x1 = full.width, y1 = full.height;
+    if (searchPixelRect) {
+        const platform::Rect r = searchPixelRect->standardized();
+        x0 = std::clamp(static_cast<int>(std::floor(r.x)), 0, full.width - 1);
+        y0 = std::clamp(static_cast<int>(std::floor(r.y)), 0, full.height - 1);
+        x1 = std::clamp(static_cast<int>(std::ceil(r.maxX())), x0 + 1, full.width);
+        y1 = std::clamp(static_cast<int>(std::ceil(r.maxY())), y0 + 1, full.height);
+    }
+    const int w = x1 - x0, h = y1 - y0;
     platform::RgbaImage crop;
     crop.width = w;
     crop.height = h;
@@ -50,8 +49,8 @@ CheckOutcome CheckOutcome::image(const vision::ImageMatchResult& result, const v
         outcome.thumbnail = std::move(crop);
     else
         vision::resizeRgba(crop, tw, th, outcome.thumbnail);
-    outcome.thumbnailBounds = {x0 / snapshot.scale + snapshot.origin.x, y0 / snapshot.scale + snapshot.origin.y,
-                               w / snapshot.scale, h / snapshot.scale};
+    const platform::Point topLeft = snapshot.globalFromPixel({static_cast<double>(x0), static_cast<double>(y0)});
+    outcome.thumbnailBounds = {topLeft.x, topLeft.y, w / snapshot.scale, h / snapshot.scale};
     return outcome;
 }
 

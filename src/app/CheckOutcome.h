@@ -39,9 +39,10 @@ struct CheckOutcome {
     static constexpr int kThumbnailPixels = 320;
 
     static CheckOutcome color(const vision::ColorCheckResult& result);
-    // `searchArea`: the searched part of the snapshot in global points (the whole snapshot when absent).
+    // `searchPixelRect`: the searched part of the snapshot in its pixels, as the matcher got it
+    // (absent: the whole snapshot).
     static CheckOutcome image(const vision::ImageMatchResult& result, const vision::ScreenSnapshot& snapshot,
-                              std::optional<platform::Rect> searchArea);
+                              std::optional<platform::Rect> searchPixelRect);
 };
 
 // The last outcome of every step that was tested or run.

@@ -7,11 +7,20 @@
 
 #include <memory>
 
+#include <QWidget>
+
 #include "app/AppState.h"
 #include "app/CheckOutcome.h"
 #include "ui/InspectorHost.h"
 
 namespace tapforge::ui {
+
+class StepInspector;
+
+// The main window's inspector: shows AppState's selected step, follows every change of the
+// document and the outcome of each check test.
+StepInspector* createStepInspector(app::AppState& state, std::shared_ptr<app::Pickers> pickers,
+                                   QWidget* parent = nullptr);
 
 class AppStateInspectorHost : public InspectorHost {
 public:
@@ -26,7 +35,7 @@ public:
     void pickAnyPoint(std::function<void(platform::Point)> done) override;
     void pickColors(const Uuid& stepID) override { state_.pickColors(stepID); }
     void captureTemplate(const Uuid& stepID) override { state_.captureTemplate(stepID); }
-    void testStep(const Uuid& stepID) override;
+    void testStep(const Uuid& stepID) override { state_.testStep(stepID); }
     void testLuaStep(const Uuid& stepID) override { state_.testLuaStep(stepID); }
     void chooseLuaFile(const Uuid& stepID) override { state_.chooseLuaFile(stepID); }
     void createLuaSample(const Uuid& stepID) override { state_.createLuaSample(stepID); }
@@ -37,6 +46,7 @@ public:
         return state_.luaFilePreview(path, maxLines);
     }
     const app::CheckOutcome* lastCheckOutcome(const Uuid& stepID) const override { return outcomes_.find(stepID); }
+    void recordOutcome(const Uuid& stepID, const app::CheckOutcome& outcome) { outcomes_.record(stepID, outcome); }
 
 private:
     app::AppState& state_;

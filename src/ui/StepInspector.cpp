@@ -77,6 +77,11 @@ std::vector<StepEditor*> editorsFor(StepKind kind, InspectorHost& host, const Uu
 
 }  // namespace
 
+StepInspector::StepInspector(std::unique_ptr<InspectorHost> host, QWidget* parent)
+    : StepInspector(*host, parent) {
+    ownedHost_ = std::move(host);
+}
+
 StepInspector::StepInspector(InspectorHost& host, QWidget* parent) : QScrollArea(parent), host_(host) {
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);

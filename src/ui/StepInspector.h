@@ -5,6 +5,7 @@
 // Threads: main thread only.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,8 @@ class StepInspector : public QScrollArea {
     Q_OBJECT
 public:
     explicit StepInspector(InspectorHost& host, QWidget* parent = nullptr);
+    // The same, owning its host.
+    explicit StepInspector(std::unique_ptr<InspectorHost> host, QWidget* parent = nullptr);
 
     // The selection changed: builds the form for that step (nothing: an empty pane).
     void setStepID(const std::optional<Uuid>& stepID);
@@ -36,6 +39,7 @@ public:
 private:
     void rebuild(const Step& step);
 
+    std::unique_ptr<InspectorHost> ownedHost_;   // before host_: host_ may refer to it
     InspectorHost& host_;
     std::optional<Uuid> stepID_;
     std::optional<StepKind> builtKind_;
