@@ -10,8 +10,8 @@ FUZZ_SECONDS ?= 60
 
 run: deps
 	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
-	cmake --build build/release -j $(JOBS) --target tapforge-cli
-	build/release/bin/tapforge-cli summary examples/demo.json
+	cmake --build build/release -j $(JOBS) --target tapforge tapforge-cli
+	scripts/run-app.sh build/release
 
 test: deps test-release test-asan test-tsan test-fuzz
 	@echo "all test stages passed"

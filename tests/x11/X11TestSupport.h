@@ -150,6 +150,7 @@ public:
     Child(const std::vector<std::string>& args, const std::string& display);
     ~Child();
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // Reads output until it holds `text` or `timeout` passes.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     // The exit status; -1 on timeout.
