@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,8 +33,11 @@
 #include "app/AppState.h"
 #include "model/ScriptJson.h"
 #include "platform/sim/SimDesktop.h"
+#include "vision/Base64.h"
+#include "vision/PngCodec.h"
 #include "ui/AppStateInspectorHost.h"
 #include "ui/BranchEditor.h"
+#include "ui/CheckResultView.h"
 #include "ui/GotoEditor.h"
 #include "ui/ImageCheckEditor.h"
 #include "ui/NumberField.h"
@@ -84,12 +88,13 @@ protected:
     }
 
     // Starts the state, with `document` as the autosave it finds when given.
-    void start(const std::optional<Script>& document = std::nullopt) {
+    void start(const std::optional<Script>& document = std::nullopt,
+               std::shared_ptr<platform::sim::SimDesktop> desktop = platform::sim::SimDesktop::create()) {
         if (document) {
             std::ofstream(folder_ / "autosave.json", std::ios::binary) << *encodeScript(*document, JsonStyle::compact).json;
         }
         app::AppStateServices services;
-        services.desktop = platform::sim::SimDesktop::create()->desktop();
+        services.desktop = desktop->desktop();
         services.locations = {folder_.string(), (folder_ / "settings.conf").string()};
         state_ = std::make_unique<AppState>(std::move(services));
         inspector_.reset(ui::createStepInspector(*state_, nullptr));
@@ -316,6 +321,52 @@ TEST_F(InspectorTest, AFifoAsLuaFileDoesNotBlockTheWindow) {
     for (QPlainTextEdit* view : inspector_->findChildren<QPlainTextEdit*>())
         placeholder |= view->toPlainText() == QStringLiteral("（文件不存在或为空）");
     EXPECT_TRUE(placeholder);
+}
+
+TEST_F(InspectorTest, ChecksShowWhatTheirLastTestSaw) {
+    // A noisy screen with one flat block: a template cut from the noise, a colour point on the block.
+    platform::RgbaImage screen{200, 150, std::vector<uint8_t>(200 * 150 * 4)};
+    uint32_t seed = 7;
+    for (size_t i = 0; i < screen.pixels.size(); ++i) {
+        seed = seed * 1103515245 + 12345;
+        screen.pixels[i] = i % 4 == 3 ? 255 : static_cast<uint8_t>(seed >> 16);
+    }
+    for (int y = 100; y < 150; ++y)
+        for (int x = 150; x < 200; ++x) std::memcpy(&screen.pixels[(y * 200 + x) * 4], "\x33\x66\x99\xff", 4);
+    platform::RgbaImage cut{20, 20, {}};
+    for (int y = 40; y < 60; ++y) cut.pixels.insert(cut.pixels.end(), screen.pixel(50, y), screen.pixel(70, y));
+    Step image(StepKind::imageCheck);
+    image.imageTemplate = ImageTemplate{"按钮", 20, 20, 50, 40, 1.0, vision::encodeBase64(*vision::PngCodec::encode(cut))};
+    Step color(StepKind::colorCheck);
+    color.colorPoints = {ColorPoint{.x = 170, .y = 120, .red = 1, .green = 2, .blue = 3, .tolerance = 0}};
+    Script document;
+    document.steps = {image, color};
+    start(document, platform::sim::SimDesktop::createWithScreenshot(screen));
+
+    const auto resultText = [this] {
+        auto* view = inspector_->findChild<ui::CheckResultView*>();
+        EXPECT_TRUE(view && view->isVisibleTo(inspector_.get()));
+        QStringList texts;
+        if (view)
+            for (QLabel* label : view->findChildren<QLabel*>()) texts << label->text();
+        return texts.join(' ').trimmed();
+    };
+    select(image.id);
+    EXPECT_EQ(inspector_->findChild<ui::CheckResultView*>()->isVisibleTo(inspector_.get()), false);
+    state_->testStep(image.id);
+    EXPECT_EQ(resultText().toStdString(), "上次测试：通过 · 最高相似度 100.0% · 位置 (60, 50)");
+    const QLabel* picture = nullptr;
+    for (QLabel* label : inspector_->findChild<ui::CheckResultView*>()->findChildren<QLabel*>())
+        if (!label->pixmap().isNull()) picture = label;
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->pixmap().size(), QSize(200, 150));   // the whole (small) screen was searched
+
+    select(color.id);
+    state_->testStep(color.id);
+    const QString colors = resultText();
+    EXPECT_TRUE(colors.contains(QStringLiteral("未通过"))) << colors.toStdString();
+    EXPECT_TRUE(colors.contains(QStringLiteral("期望 #010203"))) << colors.toStdString();
+    EXPECT_TRUE(colors.contains(QStringLiteral("实际 #336699"))) << colors.toStdString();
 }
 
 TEST(ImagePreview, IsNeverDrawnNearItsOwnSize) {
