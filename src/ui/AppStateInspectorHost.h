@@ -28,7 +28,7 @@ public:
     AppStateInspectorHost(app::AppState& state, std::shared_ptr<app::Pickers> pickers);
 
     Step readStep(const Uuid& id) const override { return state_.step(id); }
-    void writeStep(const Step& step, const std::string& field) override { state_.writeStep(step.id, step, field); }
+    void writeStep(const Step& step, const std::string& mergeKey) override { state_.writeStep(step.id, step, mergeKey); }
     const Script& script() const override { return state_.script(); }
 
     void pickPoint(const Uuid& stepID) override { state_.pickPoint(stepID); }

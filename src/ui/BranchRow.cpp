@@ -71,14 +71,14 @@ BranchRow::BranchRow(InspectorHost& host, const Uuid& stepID, const QString& tit
     connect(kind_, &QComboBox::activated, this, [this](int i) {
         if (i >= 0 && i < static_cast<int>(kinds_.size())) {
             const BranchKind kind = kinds_[i];
-            editBranch("kind", [kind](BranchTarget& b) { b.kind = kind; });
+            editBranch({}, [kind](BranchTarget& b) { b.kind = kind; });
         }
     });
     connect(jumpTarget_, &StepPicker::picked, this, [this](std::optional<Uuid> id) {
-        editBranch("targetStepID", [id](BranchTarget& b) { b.targetStepID = id; });
+        editBranch({}, [id](BranchTarget& b) { b.targetStepID = id; });
     });
     connect(clickHasPoint_, &QCheckBox::clicked, this, [this](bool on) {
-        editBranch("clickHasPoint", [on](BranchTarget& b) { b.clickHasPoint = on; });
+        editBranch({}, [on](BranchTarget& b) { b.clickHasPoint = on; });
     });
     connect(clickPoint_, &PointFields::xEdited, this, [this](double x) { editBranch("clickX", [x](BranchTarget& b) { b.clickX = x; }); });
     connect(clickPoint_, &PointFields::yEdited, this, [this](double y) { editBranch("clickY", [y](BranchTarget& b) { b.clickY = y; }); });
@@ -92,32 +92,32 @@ BranchRow::BranchRow(InspectorHost& host, const Uuid& stepID, const QString& tit
             b.clickX = p.x;
             b.clickY = p.y;
             b.clickHasPoint = true;
-            host->writeStep(step, "branchPick");
+            host->writeStep(step, {});
         });
     });
     connect(clickButton_, &SegmentedPicker::picked, this, [this](int i) {
-        editBranch("clickButton", [i](BranchTarget& b) { b.clickButton = allCases<MouseButton>()[i]; });
+        editBranch({}, [i](BranchTarget& b) { b.clickButton = allCases<MouseButton>()[i]; });
     });
     connect(clickCount_, &SegmentedPicker::picked, this, [this](int i) {
-        editBranch("clickCount", [i](BranchTarget& b) { b.clickCount = i + 1; });
+        editBranch({}, [i](BranchTarget& b) { b.clickCount = i + 1; });
     });
     connect(key_, &KeyMenu::chosen, this, [this](std::optional<uint16_t> code) {
-        editBranch("keyCode", [code](BranchTarget& b) { b.keyCode = code; });
+        editBranch({}, [code](BranchTarget& b) { b.keyCode = code; });
     });
     connect(keyModifiers_, &ModifierEditor::memberToggled, this, [this](ModifierSet member, bool on) {
-        editBranch("keyModifiers", [member, on](BranchTarget& b) { on ? b.keyModifiers.insert(member) : b.keyModifiers.remove(member); });
+        editBranch({}, [member, on](BranchTarget& b) { on ? b.keyModifiers.insert(member) : b.keyModifiers.remove(member); });
     });
     connect(after_, &QComboBox::activated, this, [this](int i) {
-        if (i >= 0) editBranch("afterAction", [i](BranchTarget& b) { b.afterAction = allCases<AfterAction>()[i]; });
+        if (i >= 0) editBranch({}, [i](BranchTarget& b) { b.afterAction = allCases<AfterAction>()[i]; });
     });
     connect(afterTarget_, &StepPicker::picked, this, [this](std::optional<Uuid> id) {
-        editBranch("afterStepID", [id](BranchTarget& b) { b.afterStepID = id; });
+        editBranch({}, [id](BranchTarget& b) { b.afterStepID = id; });
     });
 }
 
 void BranchRow::editBranch(const std::string& field, const std::function<void(BranchTarget&)>& change) {
     const std::string prefix = branch_ == Branch::success ? "onSuccess." : "onFailure.";
-    edit(prefix + field, [&](Step& s) { change(branchOf(s, branch_)); });
+    edit(field.empty() ? field : prefix + field, [&](Step& s) { change(branchOf(s, branch_)); });
 }
 
 void BranchRow::refresh(const Step& step) {

@@ -46,16 +46,16 @@ ColorCheckEditor::ColorCheckEditor(InspectorHost& host, const Uuid& stepID, QWid
     box->addWidget(result_);
 
     connect(pick, &QPushButton::clicked, this, [this] { host_.pickColors(stepID_); });
-    connect(clear, &QPushButton::clicked, this, [this] { edit("colorPoints", [](Step& s) { s.colorPoints.clear(); }); });
+    connect(clear, &QPushButton::clicked, this, [this] { edit({}, [](Step& s) { s.colorPoints.clear(); }); });
     connect(test, &QPushButton::clicked, this, [this] { host_.testStep(stepID_); });
     connect(mode_, &SegmentedPicker::picked, this, [this](int i) {
-        edit("colorMode", [i](Step& s) { s.colorMode = allCases<MatchMode>()[i]; });
+        edit({}, [i](Step& s) { s.colorMode = allCases<MatchMode>()[i]; });
     });
 }
 
 void ColorCheckEditor::editPoint(const Uuid& pointID, const std::string& field,
                                  const std::function<void(ColorPoint&)>& change) {
-    edit("colorPoints." + pointID.string() + "." + field, [&](Step& s) {
+    edit(field.empty() ? field : "colorPoints." + pointID.string() + "." + field, [&](Step& s) {
         const auto it = std::find_if(s.colorPoints.begin(), s.colorPoints.end(),
                                      [&](const ColorPoint& p) { return p.id == pointID; });
         if (it != s.colorPoints.end()) change(*it);
@@ -84,10 +84,10 @@ void ColorCheckEditor::rebuildRows(const std::vector<ColorPoint>& points) {
             editPoint(id, "tolerance", [t](ColorPoint& p) { p.tolerance = t; });
         });
         connect(row->enabled, &QCheckBox::clicked, this, [this, id](bool on) {
-            editPoint(id, "enabled", [on](ColorPoint& p) { p.enabled = on; });
+            editPoint(id, {}, [on](ColorPoint& p) { p.enabled = on; });
         });
         connect(remove, &QToolButton::clicked, this, [this, id] {
-            edit("colorPoints", [id](Step& s) { std::erase_if(s.colorPoints, [&](const ColorPoint& p) { return p.id == id; }); });
+            edit({}, [id](Step& s) { std::erase_if(s.colorPoints, [&](const ColorPoint& p) { return p.id == id; }); });
         });
         rowWidgets_.push_back(row);
         rowIDs_.push_back(id);

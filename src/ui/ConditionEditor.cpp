@@ -24,7 +24,7 @@ ConditionEditor::ConditionEditor(InspectorHost& host, const Uuid& stepID, QWidge
     box->addWidget(waitFields_);
 
     connect(wait_, &QCheckBox::clicked, this, [this](bool on) {
-        edit("waitForCondition", [on](Step& s) { s.waitForCondition = on; });
+        edit({}, [on](Step& s) { s.waitForCondition = on; });
     });
     connect(timeout_, &NumberField::integerEdited, this, [this](qint64 ms) { edit("timeoutMs", [ms](Step& s) { s.timeoutMs = ms; }); });
     connect(poll_, &NumberField::integerEdited, this, [this](qint64 ms) { edit("pollMs", [ms](Step& s) { s.pollMs = ms; }); });

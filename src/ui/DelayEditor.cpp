@@ -19,7 +19,7 @@ DelayEditor::DelayEditor(InspectorHost& host, const Uuid& stepID, QWidget* paren
         button->setFlat(false);
         button->setMaximumWidth(64);
         presets->layout()->addWidget(button);
-        connect(button, &QPushButton::clicked, this, [this, ms] { edit("delayPreset", [ms](Step& s) { s.delayMs = ms; }); });
+        connect(button, &QPushButton::clicked, this, [this, ms] { edit({}, [ms](Step& s) { s.delayMs = ms; }); });
     }
     static_cast<QHBoxLayout*>(presets->layout())->addStretch(1);
     box->addWidget(presets);

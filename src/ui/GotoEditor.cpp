@@ -11,7 +11,7 @@ GotoEditor::GotoEditor(InspectorHost& host, const Uuid& stepID, QWidget* parent)
     box->addWidget(target_);
     box->addWidget(hintLabel(QStringLiteral("执行到本步骤时无条件跳到目标步骤（可用来做循环）。")));
     connect(target_, &StepPicker::picked, this, [this](std::optional<Uuid> target) {
-        edit("gotoStepID", [target](Step& s) { s.gotoStepID = target; });
+        edit({}, [target](Step& s) { s.gotoStepID = target; });
     });
 }
 

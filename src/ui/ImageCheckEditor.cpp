@@ -94,13 +94,13 @@ ImageCheckEditor::ImageCheckEditor(InspectorHost& host, const Uuid& stepID, QWid
         edit("threshold", [percent](Step& s) { s.threshold = percent / 100.0; });
     });
     connect(fullScreen_, &QCheckBox::clicked, this, [this](bool on) {
-        edit("searchFullScreen", [on](Step& s) { s.searchFullScreen = on; });
+        edit({}, [on](Step& s) { s.searchFullScreen = on; });
     });
     connect(margin_, &NumberField::decimalEdited, this, [this](double points) {
         edit("searchMargin", [points](Step& s) { s.searchMargin = points; });
     });
     connect(clickOnMatch_, &QCheckBox::clicked, this, [this](bool on) {
-        edit("clickOnMatch", [on](Step& s) { s.clickOnMatch = on; });
+        edit({}, [on](Step& s) { s.clickOnMatch = on; });
     });
 }
 
@@ -111,7 +111,7 @@ void ImageCheckEditor::fillLibraryMenu() {
     for (size_t i = 0; i < templates.size(); ++i) {
         const ImageTemplate& t = templates[i];
         library_->addAction(qs(t.name) + QStringLiteral("（") + pointSize(t.widthPoints, t.heightPoints) + QStringLiteral("）"),
-                            this, [this, copy = t] { edit("template", [&copy](Step& s) { s.imageTemplate = copy; }); });
+                            this, [this, copy = t] { edit({}, [&copy](Step& s) { s.imageTemplate = copy; }); });
     }
 }
 

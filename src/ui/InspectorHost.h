@@ -24,9 +24,9 @@ public:
 
     // A placeholder comment step (with a fresh id) when `id` is not in the script.
     virtual Step readStep(const Uuid& id) const = 0;
-    // Replaces the step with the same id (dropped when there is none). `field` names the edited
-    // control: consecutive writes of one field merge into one undo step.
-    virtual void writeStep(const Step& step, const std::string& field) = 0;
+    // Replaces the step with the same id (dropped when there is none). Consecutive writes with
+    // the same non-empty `mergeKey` (one field being typed in) merge into one undo step.
+    virtual void writeStep(const Step& step, const std::string& mergeKey) = 0;
     virtual const Script& script() const = 0;
 
     virtual void pickPoint(const Uuid& stepID) = 0;

@@ -21,13 +21,13 @@ KeyPressEditor::KeyPressEditor(InspectorHost& host, const Uuid& stepID, QWidget*
     box->addWidget(hintLabel(QStringLiteral("支持组合键：勾选下方修饰键即可，例如 ⌘ + C。")));
 
     connect(key_, &KeyMenu::chosen, this, [this](std::optional<uint16_t> code) {
-        edit("keyCode", [code](Step& s) { s.keyCode = code; });
+        edit({}, [code](Step& s) { s.keyCode = code; });
     });
     connect(modifiers_, &ModifierEditor::memberToggled, this, [this](ModifierSet member, bool on) {
-        edit("modifiers", [member, on](Step& s) { on ? s.modifiers.insert(member) : s.modifiers.remove(member); });
+        edit({}, [member, on](Step& s) { on ? s.modifiers.insert(member) : s.modifiers.remove(member); });
     });
     connect(kind_, &SegmentedPicker::picked, this, [this](int i) {
-        edit("keyKind", [i](Step& s) { s.keyKind = allCases<KeyEventKind>()[i]; });
+        edit({}, [i](Step& s) { s.keyKind = allCases<KeyEventKind>()[i]; });
     });
 }
 

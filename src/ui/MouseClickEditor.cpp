@@ -26,15 +26,15 @@ MouseClickEditor::MouseClickEditor(InspectorHost& host, const Uuid& stepID, QWid
     how->addWidget(button_);
     how->addWidget(kind_);
 
-    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit("hasPoint", [on](Step& s) { s.hasPoint = on; }); });
+    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit({}, [on](Step& s) { s.hasPoint = on; }); });
     connect(point_, &PointFields::xEdited, this, [this](double x) { edit("x", [x](Step& s) { s.x = x; }); });
     connect(point_, &PointFields::yEdited, this, [this](double y) { edit("y", [y](Step& s) { s.y = y; }); });
     connect(point_, &PointFields::pickRequested, this, [this] { host_.pickPoint(stepID_); });
     connect(button_, &SegmentedPicker::picked, this, [this](int i) {
-        edit("mouseButton", [i](Step& s) { s.mouseButton = allCases<MouseButton>()[i]; });
+        edit({}, [i](Step& s) { s.mouseButton = allCases<MouseButton>()[i]; });
     });
     connect(kind_, &SegmentedPicker::picked, this, [this](int i) {
-        edit("clickKind", [i](Step& s) { s.clickKind = allCases<ClickKind>()[i]; });
+        edit({}, [i](Step& s) { s.clickKind = allCases<ClickKind>()[i]; });
     });
 }
 

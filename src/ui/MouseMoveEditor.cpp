@@ -23,7 +23,7 @@ MouseMoveEditor::MouseMoveEditor(InspectorHost& host, const Uuid& stepID, QWidge
     box->addWidget(rowOf({new QLabel(QStringLiteral("移动耗时(ms)")), duration_, nullptr}));
     box->addWidget(hintLabel(QStringLiteral("ms（0 表示瞬间移动）")));
 
-    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit("hasPoint", [on](Step& s) { s.hasPoint = on; }); });
+    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit({}, [on](Step& s) { s.hasPoint = on; }); });
     connect(point_, &PointFields::xEdited, this, [this](double x) { edit("x", [x](Step& s) { s.x = x; }); });
     connect(point_, &PointFields::yEdited, this, [this](double y) { edit("y", [y](Step& s) { s.y = y; }); });
     connect(point_, &PointFields::pickRequested, this, [this] { host_.pickPoint(stepID_); });

@@ -23,7 +23,7 @@ ScrollEditor::ScrollEditor(InspectorHost& host, const Uuid& stepID, QWidget* par
     connect(amount_, &NumberField::integerEdited, this, [this](qint64 lines) {
         edit("scrollAmount", [lines](Step& s) { s.scrollAmount = lines; });
     });
-    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit("hasPoint", [on](Step& s) { s.hasPoint = on; }); });
+    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit({}, [on](Step& s) { s.hasPoint = on; }); });
     connect(point_, &PointFields::xEdited, this, [this](double x) { edit("x", [x](Step& s) { s.x = x; }); });
     connect(point_, &PointFields::yEdited, this, [this](double y) { edit("y", [y](Step& s) { s.y = y; }); });
     connect(point_, &PointFields::pickRequested, this, [this] { host_.pickPoint(stepID_); });

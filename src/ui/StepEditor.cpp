@@ -9,12 +9,13 @@ StepEditor::StepEditor(InspectorHost& host, const Uuid& stepID, QWidget* parent)
     column_->setContentsMargins(0, 0, 0, 0);
 }
 
-void StepEditor::edit(const std::string& field, const std::function<void(Step&)>& change) {
+void StepEditor::edit(const std::string& mergeKey, const std::function<void(Step&)>& change) {
     Step step = host_.readStep(stepID_);
     if (step.id != stepID_) return;   // the step is gone: edits are dropped
     const Step before = step;
     change(step);
-    if (step != before) host_.writeStep(step, field);
+    // The step's id keeps typing in the same field of two steps apart.
+    if (step != before) host_.writeStep(step, mergeKey.empty() ? mergeKey : stepID_.string() + "." + mergeKey);
 }
 
 }  // namespace tapforge::ui

@@ -24,7 +24,9 @@ public:
 
 protected:
     // Reads the step afresh, applies `change` and writes the step back if that changed it.
-    void edit(const std::string& field, const std::function<void(Step&)>& change);
+    // `mergeKey` names a field being typed in or dragged (its consecutive writes are one undo
+    // step); empty for a discrete action (a toggle, a choice, a button), each its own step.
+    void edit(const std::string& mergeKey, const std::function<void(Step&)>& change);
     QVBoxLayout* column() const { return column_; }
 
     InspectorHost& host_;

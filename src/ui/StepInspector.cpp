@@ -35,7 +35,7 @@ public:
         box->addWidget(rowOf({new QLabel(QStringLiteral("步骤类型")), nullptr, kind_}));
         box->addWidget(enabled_);
         box->addWidget(rowOf({new QLabel(QStringLiteral("备注")), note_}));
-        connect(enabled_, &QCheckBox::clicked, this, [this](bool on) { edit("enabled", [on](Step& s) { s.enabled = on; }); });
+        connect(enabled_, &QCheckBox::clicked, this, [this](bool on) { edit({}, [on](Step& s) { s.enabled = on; }); });
         connect(note_, &QLineEdit::textEdited, this, [this](const QString& text) {
             const std::string note = text.toStdString();
             edit("note", [&note](Step& s) { s.note = note; });

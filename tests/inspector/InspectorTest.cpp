@@ -194,7 +194,11 @@ TEST_F(InspectorTest, DelayPresetUpdatesTheListRowAndTheAutosave) {
     const ScriptDecodeResult saved = decodeScript(autosave());
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved.script->steps.at(row).delayMs, 2000);
-    // The field shows the new value too.
+    // Each click is its own undo step; typing is not involved.
+    QTest::mouseClick(buttonLabelled(QStringLiteral("5000")), Qt::LeftButton);
+    state_->undo();
+    EXPECT_EQ(state_->step(id).delayMs, 2000);
+    // The field shows the value.
     EXPECT_EQ(inspector_->findChild<ui::NumberField*>()->lineEdit()->text(), QStringLiteral("2000"));
 }
 
@@ -229,6 +233,15 @@ TEST_F(InspectorTest, ShowingAStepThatControlsCannotHoldChangesNothing) {
     EXPECT_EQ(autosave(), before);
     EXPECT_EQ(state_->script(), decodeScript(before).script);
     EXPECT_FALSE(state_->canUndo());
+
+    // A change from elsewhere (an undo, a pick) to a value the shown slider cannot hold.
+    select(image.id);
+    Step changed = state_->step(image.id);
+    changed.threshold = 0.95;
+    state_->writeStep(image.id, changed);
+    changed.threshold = 0.3;
+    state_->writeStep(image.id, changed);
+    EXPECT_EQ(state_->step(image.id).threshold, 0.3);
 }
 
 TEST_F(InspectorTest, NumberFieldsRefuseWhatTheFileCannotStore) {
