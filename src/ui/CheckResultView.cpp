@@ -1,5 +1,6 @@
 #include "ui/CheckResultView.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QImage>
@@ -14,14 +15,17 @@ namespace tapforge::ui {
 
 namespace {
 
+int channel(int64_t value) {
+    return static_cast<int>(std::clamp<int64_t>(value, 0, 255));
+}
+
 QString hexColor(int64_t r, int64_t g, int64_t b) {
-    return QString::asprintf("#%02X%02X%02X", static_cast<int>(r & 0xFF), static_cast<int>(g & 0xFF),
-                             static_cast<int>(b & 0xFF));
+    return QString::asprintf("#%02X%02X%02X", channel(r), channel(g), channel(b));
 }
 
 QLabel* swatch(int64_t r, int64_t g, int64_t b) {
     QPixmap pixmap(14, 14);
-    pixmap.fill(QColor(static_cast<int>(r & 0xFF), static_cast<int>(g & 0xFF), static_cast<int>(b & 0xFF)));
+    pixmap.fill(QColor(channel(r), channel(g), channel(b)));
     auto* label = new QLabel;
     label->setPixmap(pixmap);
     return label;
@@ -54,7 +58,10 @@ void CheckResultView::setOutcome(const app::CheckOutcome* outcome) {
     shownSerial_ = outcome->serial;
     picture_->clear();
     picture_->hide();
-    for (QWidget* row : points_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) row->deleteLater();
+    for (QWidget* row : points_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        row->hide();
+        row->deleteLater();
+    }
     points_->hide();
     if (outcome->kind == app::CheckOutcome::Kind::image)
         showImage(*outcome);

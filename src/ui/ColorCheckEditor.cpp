@@ -18,15 +18,6 @@
 
 namespace tapforge::ui {
 
-// The widgets of one colour point, kept so that a refresh updates them in place.
-struct ColorCheckEditor::PointRow {
-    QLabel* swatch;
-    QLabel* color;
-    QLabel* position;
-    NumberField* tolerance;
-    QCheckBox* enabled;
-};
-
 ColorCheckEditor::ColorCheckEditor(InspectorHost& host, const Uuid& stepID, QWidget* parent)
     : StepEditor(host, stepID, parent) {
     QVBoxLayout* box = sectionLayout(addSection(column(), QStringLiteral("颜色识别")));
@@ -68,22 +59,21 @@ void ColorCheckEditor::rebuildRows(const std::vector<ColorPoint>& points) {
         row->hide();
         row->deleteLater();
     }
-    for (PointRow* row : rowWidgets_) delete row;
     rowWidgets_.clear();
     rowIDs_.clear();
     for (const ColorPoint& point : points) {
         const Uuid id = point.id;
-        auto* row = new PointRow{new QLabel, new QLabel, new QLabel, NumberField::integer(0, kToleranceMax), new QCheckBox};
+        const PointRow row{new QLabel, new QLabel, new QLabel, NumberField::integer(0, kToleranceMax), new QCheckBox};
         auto* remove = new QToolButton;
         remove->setIcon(QIcon::fromTheme(QStringLiteral("user-trash")));
         remove->setText(QStringLiteral("删除"));
         remove->setToolTip(QStringLiteral("删除"));
-        rows_->layout()->addWidget(rowOf({row->swatch, row->color, row->position, new QLabel(QStringLiteral("容差")),
-                                          row->tolerance, row->enabled, remove, nullptr}));
-        connect(row->tolerance, &NumberField::integerEdited, this, [this, id](qint64 t) {
+        rows_->layout()->addWidget(rowOf({row.swatch, row.color, row.position, new QLabel(QStringLiteral("容差")),
+                                          row.tolerance, row.enabled, remove, nullptr}));
+        connect(row.tolerance, &NumberField::integerEdited, this, [this, id](qint64 t) {
             editPoint(id, "tolerance", [t](ColorPoint& p) { p.tolerance = t; });
         });
-        connect(row->enabled, &QCheckBox::clicked, this, [this, id](bool on) {
+        connect(row.enabled, &QCheckBox::clicked, this, [this, id](bool on) {
             editPoint(id, {}, [on](ColorPoint& p) { p.enabled = on; });
         });
         connect(remove, &QToolButton::clicked, this, [this, id] {
@@ -100,7 +90,7 @@ void ColorCheckEditor::refresh(const Step& step) {
     if (ids != rowIDs_) rebuildRows(step.colorPoints);
     for (size_t i = 0; i < step.colorPoints.size(); ++i) {
         const ColorPoint& p = step.colorPoints[i];
-        PointRow& row = *rowWidgets_[i];
+        const PointRow& row = rowWidgets_[i];
         QPixmap swatch(16, 16);
         swatch.fill(QColor(static_cast<int>(std::clamp<int64_t>(p.red, 0, 255)), static_cast<int>(std::clamp<int64_t>(p.green, 0, 255)),
                            static_cast<int>(std::clamp<int64_t>(p.blue, 0, 255))));

@@ -6,6 +6,9 @@
 
 #include "ui/StepEditor.h"
 
+class QCheckBox;
+class QLabel;
+
 namespace tapforge::ui {
 
 class CheckResultView;
@@ -19,13 +22,20 @@ public:
     void refresh(const Step& step) override;
 
 private:
-    struct PointRow;
+    // The widgets of one colour point, kept so that a refresh updates them in place.
+    struct PointRow {
+        QLabel* swatch;
+        QLabel* color;
+        QLabel* position;
+        NumberField* tolerance;
+        QCheckBox* enabled;
+    };
     void rebuildRows(const std::vector<ColorPoint>& points);
     void editPoint(const Uuid& pointID, const std::string& field, const std::function<void(ColorPoint&)>& change);
 
     QWidget* rows_;
     std::vector<Uuid> rowIDs_;
-    std::vector<PointRow*> rowWidgets_;
+    std::vector<PointRow> rowWidgets_;
     SegmentedPicker* mode_;
     CheckResultView* result_;
 };

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -380,6 +381,36 @@ TEST_F(InspectorTest, ChecksShowWhatTheirLastTestSaw) {
     EXPECT_TRUE(colors.contains(QStringLiteral("未通过"))) << colors.toStdString();
     EXPECT_TRUE(colors.contains(QStringLiteral("期望 #010203"))) << colors.toStdString();
     EXPECT_TRUE(colors.contains(QStringLiteral("实际 #336699"))) << colors.toStdString();
+}
+
+TEST_F(InspectorTest, ColourPointRowsEditAndDeleteTheirOwnPoint) {
+    Step color(StepKind::colorCheck);
+    color.colorPoints = {ColorPoint{.x = 1, .y = 2, .red = 255}, ColorPoint{.x = 120.7, .y = 45.2, .red = 255, .blue = 170}};
+    Script document;
+    document.steps = {color};
+    start(document);
+    select(color.id);
+    QLabel* shown = nullptr;
+    for (QLabel* label : inspector_->findChildren<QLabel*>())
+        if (label->text() == QStringLiteral("#FF00AA")) shown = label;
+    ASSERT_NE(shown, nullptr);
+
+    auto tolerances = inspector_->findChildren<ui::NumberField*>();
+    ASSERT_GE(tolerances.size(), 3);   // two points, then the wait fields
+    tolerances[1]->lineEdit()->setFocus();
+    QTest::keyClick(tolerances[1]->lineEdit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(tolerances[1]->lineEdit(), QStringLiteral("300"));   // 3, 30, then beyond a channel
+    EXPECT_EQ(state_->step(color.id).colorPoints[1].tolerance, 30);
+    EXPECT_FALSE(tolerances[1]->problem().isEmpty());
+
+    QToolButton* remove = nullptr;
+    for (QToolButton* b : inspector_->findChildren<QToolButton*>())
+        if (b->toolTip() == QStringLiteral("删除") && !remove) remove = b;
+    ASSERT_NE(remove, nullptr);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QApplication::processEvents();
+    ASSERT_EQ(state_->step(color.id).colorPoints.size(), 1u);
+    EXPECT_EQ(state_->step(color.id).colorPoints[0].id, color.colorPoints[1].id);
 }
 
 TEST(ImagePreview, IsNeverDrawnNearItsOwnSize) {
