@@ -104,8 +104,11 @@ struct Capture {
 // 1 × 1; read from the frame the user selected on when the overlay froze one.
 Capture captureRegion(const RegionPick& pick, const platform::Desktop& desktop, const std::string& name) {
     vision::ScreenCapture capture(desktop);
-    const platform::Rect area = pick.rect.standardized().intersected(capture.desktopBounds()).integral();
-    if (area.isNull() || area.width < 1 || area.height < 1) return {};
+    // A selection under one point (a click without a drag) is refused before rounding outwards,
+    // which would make any sliver at least one point wide.
+    const platform::Rect clipped = pick.rect.standardized().intersected(capture.desktopBounds());
+    if (clipped.isNull() || clipped.width < 1 || clipped.height < 1) return {};
+    const platform::Rect area = clipped.integral();
     platform::RgbaImage image;
     if (pick.frame) {
         image = cropFrame(*pick.frame, area);
@@ -187,8 +190,8 @@ struct AppState::Undo {
 
 // ------------------------------------------------------------------ autosave writer
 
-// Encoding happens on the main thread (the document is only read there); the write with its
-// fsync runs on one background thread at a time, so the main thread does not wait for the disk.
+// The main thread hands over a copy of the document; encoding and the write with its fsync run
+// on one background thread at a time, so the main thread waits neither for the encoder nor the disk.
 struct AppState::AutosaveWriter {
     std::thread thread;
 
@@ -196,14 +199,29 @@ struct AppState::AutosaveWriter {
         if (thread.joinable()) thread.join();
     }
 
-    void write(std::string path, std::string bytes, std::function<void(std::optional<std::string>)> done) {
+    void write(std::string path, Script script, std::function<void(std::optional<std::string>)> done) {
         wait();
-        thread = std::thread([path = std::move(path), bytes = std::move(bytes), done = std::move(done)] {
-            done(writeFileAtomically(path, bytes));
+        thread = std::thread([path = std::move(path), script = std::move(script), done = std::move(done)] {
+            const ScriptEncodeResult encoded = encodeScript(script, JsonStyle::compact);
+            done(encoded ? writeFileAtomically(path, *encoded.json) : encoded.error);
         });
     }
 
     ~AutosaveWriter() { wait(); }
+};
+
+// One background job at a time (opening a document).
+struct AppState::Opener {
+    std::thread thread;
+
+    void run(std::function<void()> job) {
+        if (thread.joinable()) thread.join();
+        thread = std::thread(std::move(job));
+    }
+
+    ~Opener() {
+        if (thread.joinable()) thread.join();
+    }
 };
 
 // ------------------------------------------------------------------ start-up
@@ -216,6 +234,7 @@ AppState::AppState(AppStateServices services, QObject* parent)
       script_(Script{}),
       undo_(std::make_unique<Undo>()),
       autosave_(std::make_unique<AutosaveWriter>()),
+      opener_(std::make_unique<Opener>()),
       self_(std::make_shared<AppState*>(this)) {
     qRegisterMetaType<ScriptChange>();
     const platform::Desktop& desktop = services_.desktop;
@@ -285,6 +304,7 @@ AppState::~AppState() {
     if (autosaveTask_) timers_->cancel(autosaveTask_);
     runner_.reset();   // joins a run's worker before the state it posts to goes
     autosave_->wait();
+    opener_.reset();
 }
 
 void AppState::loadDocument() {
@@ -799,26 +819,37 @@ void AppState::saveScript() {
 
 void AppState::openScript() {
     auto& panels = services_.ui.filePanels;
-    if (!panels) return;
+    if (!panels || isOpening_) return;
     // The last second of edits reaches the autosave before the document is replaced.
     flushAutosave();
     const auto path = panels->chooseOpenLocation("打开脚本", FileKind::script, {});
     if (!path) return;
-    FileRead read = readRegularFile(*path, kMaxScriptDocumentBytes);
-    ScriptDecodeResult decoded;
-    if (read.bytes) decoded = decodeScript(*read.bytes);
-    if (!decoded) {
-        setAlert("打开失败：" + (read.bytes ? decoded.error : read.error));
+    isOpening_ = true;
+    // Reading and decoding a large document would stall the window for a noticeable time.
+    opener_->run([this, path = *path] {
+        FileRead read = readRegularFile(path, kMaxScriptDocumentBytes);
+        ScriptDecodeResult decoded;
+        if (read.bytes) decoded = decodeScript(*read.bytes);
+        auto script = std::make_shared<std::optional<Script>>(std::move(decoded.script));
+        const std::string error = read.bytes ? decoded.error : read.error;
+        QMetaObject::invokeMethod(
+            this, [this, path, script, error] { finishOpen(path, std::move(*script), error); }, Qt::QueuedConnection);
+    });
+}
+
+void AppState::finishOpen(const std::string& path, std::optional<Script> script, const std::string& error) {
+    isOpening_ = false;
+    if (!script) {
+        setAlert("打开失败：" + error);
         return;
     }
     stopRecordingForDocumentChange();
-    Script script = std::move(*decoded.script);
-    script.name = QFileInfo(qs(*path)).completeBaseName().toStdString();
-    replaceScript(std::move(script));
-    setCurrentScriptPath(*path);
+    script->name = QFileInfo(qs(path)).completeBaseName().toStdString();
+    replaceScript(std::move(*script));
+    setCurrentScriptPath(path);
     select(script_.steps.empty() ? std::nullopt : std::optional<Uuid>(script_.steps.front().id));
-    setStatus("已打开 " + fileName(*path));
-    log("📂 已打开 " + *path);
+    setStatus("已打开 " + fileName(path));
+    log("📂 已打开 " + path);
 }
 
 void AppState::scheduleAutosave() {
@@ -833,18 +864,16 @@ void AppState::scheduleAutosave() {
 }
 
 void AppState::writeAutosaveNow() {
-    const ScriptEncodeResult encoded = encodeScript(script_, JsonStyle::compact);
-    const auto report = [this](std::optional<std::string> error) {
-        // One line when autosaving starts failing, not one per second; a success re-arms it.
-        if (error && !autosaveFailing_) log("⚠️ 自动保存失败：" + *error);
-        autosaveFailing_ = error.has_value();
-    };
-    if (!encoded) {
-        report(encoded.error);
-        return;
-    }
-    autosave_->write(locations_.autosavePath(), std::move(*encoded.json), [this, report](std::optional<std::string> error) {
-        QMetaObject::invokeMethod(this, [report, error] { report(error); }, Qt::QueuedConnection);
+    // The copy is the main thread's whole share; encoding and writing run on the writer thread.
+    autosave_->write(locations_.autosavePath(), script_, [this](std::optional<std::string> error) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] {
+                // One line when autosaving starts failing, not one per second; a success re-arms it.
+                if (error && !autosaveFailing_) log("⚠️ 自动保存失败：" + *error);
+                autosaveFailing_ = error.has_value();
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -198,8 +198,10 @@ public:
 
     // ---------------------------------------------------------------- persistence
     void saveScript();
-    // Flushes a pending autosave first.
+    // Flushes a pending autosave first. The file is read and decoded on a background thread;
+    // the document changes (or the alert is set) in a later turn of the event loop.
     void openScript();
+    bool isOpening() const { return isOpening_; }
     // Debounced: one write kAutosaveDelayMs after the last call.
     void scheduleAutosave();
     // Writes a pending autosave now and waits for every autosave write to end. Call before
@@ -253,6 +255,7 @@ Q_SIGNALS:
 private:
     struct Undo;
     struct AutosaveWriter;
+    struct Opener;
 
     void setStatus(std::string text);
     void setAlert(std::string text);
@@ -269,6 +272,7 @@ private:
     void applyHotKeys();
     void loadDocument();
     void writeAutosaveNow();
+    void finishOpen(const std::string& path, std::optional<Script> script, const std::string& error);
     void stopRecordingForDocumentChange();
     std::string permissionAlert(platform::Permissions::Kind kind);
     std::optional<std::filesystem::path> baseFolder() const;
@@ -302,6 +306,8 @@ private:
     std::unique_ptr<GlobalHotKeyMonitor> hotKeys_;
     std::unique_ptr<Undo> undo_;
     std::unique_ptr<AutosaveWriter> autosave_;
+    std::unique_ptr<Opener> opener_;
+    bool isOpening_ = false;
     Timers::TaskId autosaveTask_ = 0;
     std::vector<Uuid> recordedIDs_;   // steps the recorder appended in this recording, in order
     // Weak handle for callbacks installed on services and timers.

@@ -58,8 +58,11 @@ std::optional<std::string> writeFileAtomically(const std::string& path, const st
     const QString file = QString::fromStdString(path);
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) return out.errorString().toStdString();
-    if (out.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+    // Unbuffered: with Qt's write buffer a failed flush (a full disk) is not seen by commit(),
+    // which then renames the truncated temporary file over the old one (Qt 6.4).
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return out.errorString().toStdString();
+    if (out.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+        out.error() != QFileDevice::NoError) {
         std::string reason = out.errorString().toStdString();
         out.cancelWriting();
         return reason;
