@@ -17,6 +17,8 @@ struct Diff {
     int inserted, removed, moved;
 };
 
+void PrintTo(const Diff& d, std::ostream* os) { *os << d.name; }
+
 class StepListModelDiff : public ::testing::TestWithParam<Diff> {};
 
 TEST_P(StepListModelDiff, ReportsOnlyWhatChanged) {

@@ -20,15 +20,6 @@ std::string gDisplay;
 
 const std::string& testDisplay() { return gDisplay; }
 
-bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -40,11 +31,11 @@ void WindowTest::SetUp() {
     ASSERT_TRUE(folder.isValid());
     sim = platform::sim::SimDesktop::create();
     sim->addScreen({0, 0, 1920, 1080}, 1.0, {255, 255, 255, 255});
-    timers = std::make_shared<VirtualTimers>();
+    timers = std::make_shared<app::test::FakeTimers>();
     app::AppLocations locations;
     locations.appFolder = (folder.path() + "/app").toStdString();
     locations.settingsFile = (folder.path() + "/config/Tapforge.conf").toStdString();
-    panels = std::make_shared<ui::QtFilePanels>();
+    panels = std::make_shared<app::test::FakePanels>();
     app::UiServices services;
     services.filePanels = panels;
     state = std::make_unique<app::AppState>(app::AppStateServices{sim->desktop(), services, locations, timers, {}});
@@ -62,7 +53,7 @@ void WindowTest::load(const Script& script) {
     const std::string path = (folder.path() + "/load.json").toStdString();
     std::ofstream(path, std::ios::binary) << *encodeScript(script).json;
     // Through "打开脚本…", with a panel that answers at once.
-    panels->answerNextOpenWith(path);
+    panels->answers.push_back(path);
     state->openScript();
     ASSERT_FALSE(state->alertMessage()) << *state->alertMessage();
 }
