@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QSignalBlocker>
 
@@ -44,10 +43,9 @@ BranchRow::BranchRow(InspectorHost& host, const Uuid& stepID, const QString& tit
     }
     jumpTarget_ = new StepPicker(QStringLiteral("目标步骤"));
 
-    clickHasPoint_ = new QCheckBox(QStringLiteral("使用屏幕坐标（关闭则在鼠标当前位置点击）"));
-    clickPoint_ = new PointFields(QStringLiteral("屏幕取点"), {});
-    clickPointRow_ = rowOf({new QLabel(QStringLiteral("坐标")), clickPoint_});
-    clickBox_ = stack({clickHasPoint_, clickPointRow_});
+    clickPoint_ = new PointFields(QStringLiteral("使用屏幕坐标（关闭则在鼠标当前位置点击）"), QStringLiteral("屏幕取点"), {}, {});
+    clickPoint_->setFieldsTitle(QStringLiteral("坐标"));
+    clickBox_ = clickPoint_;
     regionHint_ = hintLabel(QStringLiteral("无需设置坐标：运行时在图像识别到的区域内随机取一个点点击。"));
     clickButton_ = new SegmentedPicker(QStringLiteral("按键"), labelsOf<MouseButton>());
     clickCount_ = new SegmentedPicker(QStringLiteral("次数"), {QStringLiteral("单击"), QStringLiteral("双击")});
@@ -77,7 +75,7 @@ BranchRow::BranchRow(InspectorHost& host, const Uuid& stepID, const QString& tit
     connect(jumpTarget_, &StepPicker::picked, this, [this](std::optional<Uuid> id) {
         editBranch({}, [id](BranchTarget& b) { b.targetStepID = id; });
     });
-    connect(clickHasPoint_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(clickPoint_, &PointFields::hasPointToggled, this, [this](bool on) {
         editBranch({}, [on](BranchTarget& b) { b.clickHasPoint = on; });
     });
     connect(clickPoint_, &PointFields::xEdited, this, [this](double x) { editBranch("clickX", [x](BranchTarget& b) { b.clickX = x; }); });
@@ -132,12 +130,7 @@ void BranchRow::refresh(const Step& step) {
     if (b.kind == BranchKind::jump) jumpTarget_->setSteps(steps, b.targetStepID);
 
     clickBox_->setVisible(b.kind == BranchKind::click);
-    {
-        const QSignalBlocker blocker(clickHasPoint_);
-        clickHasPoint_->setChecked(b.clickHasPoint);
-    }
-    clickPointRow_->setVisible(b.clickHasPoint);
-    clickPoint_->setPoint(b.clickX, b.clickY);
+    clickPoint_->setPoint(b.clickHasPoint, b.clickX, b.clickY);
     regionHint_->setVisible(b.kind == BranchKind::clickRegion);
     buttonsBox_->setVisible(b.kind == BranchKind::click || b.kind == BranchKind::clickRegion);
     clickButton_->setCurrent(indexOf(b.clickButton));

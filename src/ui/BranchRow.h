@@ -7,7 +7,6 @@
 
 #include "ui/StepEditor.h"
 
-class QCheckBox;
 class QComboBox;
 class QLabel;
 
@@ -39,8 +38,6 @@ private:
     QComboBox* kind_;
     StepPicker* jumpTarget_;
     QWidget* clickBox_;
-    QCheckBox* clickHasPoint_;
-    QWidget* clickPointRow_;
     PointFields* clickPoint_;
     QLabel* regionHint_;
     QWidget* buttonsBox_;

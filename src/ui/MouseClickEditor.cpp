@@ -1,8 +1,5 @@
 #include "ui/MouseClickEditor.h"
 
-#include <QCheckBox>
-#include <QSignalBlocker>
-
 #include "ui/EnumChoices.h"
 #include "ui/InspectorLayout.h"
 #include "ui/PointFields.h"
@@ -13,12 +10,10 @@ namespace tapforge::ui {
 MouseClickEditor::MouseClickEditor(InspectorHost& host, const Uuid& stepID, QWidget* parent)
     : StepEditor(host, stepID, parent) {
     QVBoxLayout* where = sectionLayout(addSection(column(), QStringLiteral("位置")));
-    usePoint_ = new QCheckBox(QStringLiteral("使用屏幕坐标"));
-    point_ = new PointFields(QStringLiteral("拾取坐标"), QStringLiteral("点击后在屏幕上点一下目标位置即可记录该坐标，Esc 取消。"));
-    currentHint_ = hintLabel(QStringLiteral("不指定坐标时，在鼠标当前位置点击。"));
-    where->addWidget(usePoint_);
+    point_ = new PointFields(QStringLiteral("使用屏幕坐标"), QStringLiteral("拾取坐标"), QStringLiteral("点击后在屏幕上点一下目标位置即可记录该坐标，Esc 取消。"),
+                             QStringLiteral("不指定坐标时，在鼠标当前位置点击。"));
     where->addWidget(point_);
-    where->addWidget(currentHint_);
+    bindStepPoint(point_);
 
     QVBoxLayout* how = sectionLayout(addSection(column(), QStringLiteral("点击方式")));
     button_ = new SegmentedPicker(QStringLiteral("按键"), labelsOf<MouseButton>());
@@ -26,10 +21,6 @@ MouseClickEditor::MouseClickEditor(InspectorHost& host, const Uuid& stepID, QWid
     how->addWidget(button_);
     how->addWidget(kind_);
 
-    connect(usePoint_, &QCheckBox::clicked, this, [this](bool on) { edit({}, [on](Step& s) { s.hasPoint = on; }); });
-    connect(point_, &PointFields::xEdited, this, [this](double x) { edit("x", [x](Step& s) { s.x = x; }); });
-    connect(point_, &PointFields::yEdited, this, [this](double y) { edit("y", [y](Step& s) { s.y = y; }); });
-    connect(point_, &PointFields::pickRequested, this, [this] { host_.pickPoint(stepID_); });
     connect(button_, &SegmentedPicker::picked, this, [this](int i) {
         edit({}, [i](Step& s) { s.mouseButton = allCases<MouseButton>()[i]; });
     });
@@ -39,11 +30,7 @@ MouseClickEditor::MouseClickEditor(InspectorHost& host, const Uuid& stepID, QWid
 }
 
 void MouseClickEditor::refresh(const Step& step) {
-    const QSignalBlocker blocker(usePoint_);
-    usePoint_->setChecked(step.hasPoint);
-    point_->setVisible(step.hasPoint);
-    currentHint_->setVisible(!step.hasPoint);
-    point_->setPoint(step.x, step.y);
+    point_->setPoint(step.hasPoint, step.x, step.y);
     button_->setCurrent(indexOf(step.mouseButton));
     kind_->setCurrent(indexOf(step.clickKind));
 }

@@ -3,9 +3,6 @@
 
 #include "ui/StepEditor.h"
 
-class QCheckBox;
-class QLabel;
-
 namespace tapforge::ui {
 
 class PointFields;
@@ -18,9 +15,7 @@ public:
     void refresh(const Step& step) override;
 
 private:
-    QCheckBox* usePoint_;
     PointFields* point_;
-    QLabel* currentHint_;
     SegmentedPicker* button_;
     SegmentedPicker* kind_;
 };

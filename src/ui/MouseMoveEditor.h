@@ -3,9 +3,6 @@
 
 #include "ui/StepEditor.h"
 
-class QCheckBox;
-class QLabel;
-
 namespace tapforge::ui {
 
 class NumberField;
@@ -18,9 +15,7 @@ public:
     void refresh(const Step& step) override;
 
 private:
-    QCheckBox* usePoint_;
     PointFields* point_;
-    QLabel* currentHint_;
     NumberField* duration_;
 };
 

@@ -3,8 +3,6 @@
 
 #include "ui/StepEditor.h"
 
-class QCheckBox;
-
 namespace tapforge::ui {
 
 class NumberField;
@@ -18,7 +16,6 @@ public:
 
 private:
     NumberField* amount_;
-    QCheckBox* usePoint_;
     PointFields* point_;
 };
 

@@ -16,6 +16,8 @@ class QVBoxLayout;
 
 namespace tapforge::ui {
 
+class PointFields;
+
 class StepEditor : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +30,8 @@ protected:
     // step); empty for a discrete action (a toggle, a choice, a button), each its own step.
     void edit(const std::string& mergeKey, const std::function<void(Step&)>& change);
     QVBoxLayout* column() const { return column_; }
+    // The step's own point (hasPoint, x, y) with the controller's point picking.
+    void bindStepPoint(PointFields* point);
 
     InspectorHost& host_;
     const Uuid stepID_;
