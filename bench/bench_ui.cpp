@@ -6,6 +6,7 @@
 #include "BenchXvfb.h"
 
 #include <spawn.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -71,6 +72,9 @@ void BM_FirstPaintedWindow(benchmark::State& state) {
     setenv("DISPLAY", server().display().c_str(), 1);
     setenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8().constData(), 1);
     setenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8().constData(), 1);
+    // On a loaded machine the wall time mostly waits for a core: the CPU time the process used
+    // (start to quit) is reported beside it.
+    double cpuSeconds = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         char* argv[] = {const_cast<char*>(TAPFORGE_APP_PATH), nullptr};
@@ -80,8 +84,13 @@ void BM_FirstPaintedWindow(benchmark::State& state) {
         while (!(w = findWindow(d)) || !painted(d, w)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        cpuSeconds += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
+    state.counters["process_cpu_ms"] = cpuSeconds * 1000 / double(state.iterations());
     XCloseDisplay(d);
 }
 BENCHMARK(BM_FirstPaintedWindow)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
@@ -120,6 +129,11 @@ struct BigWindow {
         window->show();
         settle();
     }
+    void open() {
+        state->openScript();
+        while (state->isOpening()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        settle();
+    }
     static void settle() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
@@ -140,10 +154,7 @@ void BM_Open7000StepScript(benchmark::State& state) {
     if (server().display().empty()) return state.SkipWithError("Xvfb did not start");
     application();
     BigWindow big;
-    for (auto _ : state) {
-        big.state->openScript();
-        BigWindow::settle();
-    }
+    for (auto _ : state) big.open();
 }
 BENCHMARK(BM_Open7000StepScript)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -151,8 +162,7 @@ void BM_SelectStepIn7000(benchmark::State& state) {
     if (server().display().empty()) return state.SkipWithError("Xvfb did not start");
     application();
     BigWindow big;
-    big.state->openScript();
-    BigWindow::settle();
+    big.open();
     int i = 0;
     for (auto _ : state) {
         big.state->setSelectedStepID(big.state->script().steps[size_t(3000 + (i++ % 50))].id);
@@ -165,7 +175,7 @@ void BM_EditStepIn7000(benchmark::State& state) {
     if (server().display().empty()) return state.SkipWithError("Xvfb did not start");
     application();
     BigWindow big;
-    big.state->openScript();
+    big.open();
     const Uuid id = big.state->script().steps[3500].id;
     big.state->setSelectedStepID(id);
     BigWindow::settle();

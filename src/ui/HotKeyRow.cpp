@@ -37,7 +37,7 @@ HotKeyRow::HotKeyRow(const QString& title, QWidget* parent) : QWidget(parent) {
     keyButton_->setFixedWidth(120);
     keyButton_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(keyButton_);
-    menu->addAction(QStringLiteral("未设置"), this, [this] { change({std::nullopt, shortcut_.modifiers}); });
+    menu->addAction(QStringLiteral("未设置"), this, [this] { change({}); });
     menu->addSeparator();
     for (const auto& group : KeyMap::pickerGroups()) {
         menu->addSection(QString::fromStdString(group.name));

@@ -92,8 +92,7 @@ MainWindow::MainWindow(app::AppState& state, SessionIdentity identity, QWidget* 
     setCentralWidget(central);
 
     using app::AppState;
-    connect(&state_, &AppState::scriptChanged, this,
-            [this](const app::ScriptChange& c) { onScriptChanged(int(c.kind), c.first, c.count); });
+    connect(&state_, &AppState::scriptChanged, this, &MainWindow::onScriptChanged);
     connect(&state_, &AppState::selectedStepIDChanged, this, &MainWindow::updateSelection);
     connect(&state_, &AppState::recordingChanged, this, &MainWindow::updateRecording);
     connect(&state_, &AppState::recordsMouseMoveChanged, this,
@@ -327,16 +326,15 @@ void MainWindow::setInspector(QWidget* inspector) {
     updateSelection();
 }
 
-void MainWindow::onScriptChanged(int kind, int first, int count) {
+void MainWindow::onScriptChanged(const app::ScriptChange& change) {
     using Kind = app::ScriptChange::Kind;
-    switch (Kind(kind)) {
-    case Kind::stepChanged: model_->rowChanged(first); break;
+    switch (change.kind) {
+    case Kind::stepChanged: model_->rowChanged(change.first); break;
     case Kind::stepsInserted:
     case Kind::stepsRemoved: model_->refresh(StepListModel::Compare::identifiersOnly); break;
     case Kind::settings: break;
     case Kind::reset: model_->refresh(); break;
     }
-    (void)count;
     updateScriptCounts();
     // A removal or a reset may have taken the selected step with it.
     updateSelection();
@@ -437,8 +435,8 @@ void MainWindow::showTemplateLibrary(bool shows) {
     if (shows) {
         templateLibrarySheet()->update();
         templateLibrarySheet()->open();
-    } else if (library_sheet_) {
-        library_sheet_->hide();
+    } else if (librarySheet_) {
+        librarySheet_->hide();
     }
 }
 
@@ -451,8 +449,8 @@ SettingsSheet* MainWindow::settingsSheet() {
 }
 
 TemplateLibrarySheet* MainWindow::templateLibrarySheet() {
-    if (!library_sheet_) library_sheet_ = new TemplateLibrarySheet(state_, this);
-    return library_sheet_;
+    if (!librarySheet_) librarySheet_ = new TemplateLibrarySheet(state_, this);
+    return librarySheet_;
 }
 
 PermissionSheet* MainWindow::permissionSheet() {

@@ -24,6 +24,7 @@ class QWidget;
 
 namespace tapforge::app {
 class AppState;
+struct ScriptChange;
 }
 
 namespace tapforge::ui {
@@ -64,7 +65,7 @@ private:
     QWidget* buildToolbar();
     QWidget* buildBanner();
     QWidget* buildStatusBar();
-    void onScriptChanged(int kind, int first, int count);
+    void onScriptChanged(const app::ScriptChange& change);
     void updateSelection();
     void updateRunner();
     void updateRecording();
@@ -110,7 +111,7 @@ private:
 
     QMessageBox* alert_ = nullptr;
     SettingsSheet* settings_ = nullptr;
-    TemplateLibrarySheet* library_sheet_ = nullptr;
+    TemplateLibrarySheet* librarySheet_ = nullptr;
     PermissionSheet* permissions_ = nullptr;
     QTimer* permissionTimer_;
 };

@@ -1,7 +1,6 @@
 #include "ui/StepListPanel.h"
 
 #include <QApplication>
-#include <QDropEvent>
 #include <QFontDatabase>
 #include <QItemSelectionModel>
 #include <QLabel>

@@ -117,6 +117,16 @@ TEST_F(ApplicationTest, F10PlaysTheScriptIntoAnotherWindow) {
     terminate();
 }
 
+TEST_F(ApplicationTest, ASecondStartSaysSoAndExits) {
+    start();
+    Child second({TAPFORGE_APP_PATH}, testDisplay());
+    ASSERT_TRUE(second.waitForOutput("已经在运行", 20s)) << second.output();
+    const std::string box = xdotool({"search", "--sync", "--onlyvisible", "--name", "^提示$"});
+    closeWindow(std::stoul(box));
+    EXPECT_EQ(second.wait(10s), 1);
+    terminate();   // the first one carries on until asked to quit
+}
+
 enum class Quit { closeWindow, sigterm };
 
 class QuitTest : public ApplicationTest, public ::testing::WithParamInterface<Quit> {};

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -54,6 +55,18 @@ TEST_F(WindowTest, SelectionAndPlaybackDecideWhichControlsAreEnabled) {
     child<QToolButton>(window.get(), "deleteButton")->click();
     EXPECT_EQ(state->script().steps.size(), 1u);
     EXPECT_EQ(window->stepModel()->rowCount(), 1);
+}
+
+TEST_F(WindowTest, DroppingARowMovesTheStepInTheDocument) {
+    Script script;
+    for (int i = 0; i < 4; ++i) script.steps.push_back(Step::create(StepKind::delay, {}));
+    load(script);
+    const Uuid first = state->script().steps[0].id;
+    ui::StepListModel* model = window->stepModel();
+    std::unique_ptr<QMimeData> dragged(model->mimeData({model->index(0)}));
+    model->dropMimeData(dragged.get(), Qt::MoveAction, 3, 0, {});   // between the third and fourth rows
+    EXPECT_EQ(state->script().steps[2].id, first);
+    EXPECT_EQ(model->idAt(2), first);
 }
 
 TEST_F(WindowTest, AlertClosedWithOkClearsTheMessageSoItCanComeAgain) {

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "app/AppState.h"
+#include "app/InstanceLock.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11ServerInfo.h"
 #include "ui/AppStateInspectorHost.h"
@@ -86,8 +87,17 @@ int main(int argc, char** argv) {
     auto launcher = std::make_shared<ui::QtLauncher>();
     int status = 0;
     {
+        const app::AppLocations locations = app::AppLocations::standard();
+        // Held until the state is gone; a relaunched instance starts only after that.
+        const auto lock = app::InstanceLock::acquire(locations.appFolder);
+        if (!lock) {
+            std::cerr << "tapforge: " << app::InstanceLock::kAlreadyRunningMessage << "\n";
+            QMessageBox::information(nullptr, QStringLiteral("提示"),
+                                     QString::fromUtf8(app::InstanceLock::kAlreadyRunningMessage));
+            return 1;
+        }
         const app::UiServices services = makeUiServices(panels, launcher);
-        app::AppState state({*desktop, services, app::AppLocations::standard(), {}, {}});
+        app::AppState state({*desktop, services, locations, {}, {}});
         ui::MainWindow window(state, sessionIdentity());
         window.setInspector(ui::createStepInspector(state, services.pickers));
         panels->setParent(&window);
@@ -104,4 +114,10 @@ int main(int argc, char** argv) {
     // The new instance starts once this one has let go of its document and services.
     if (launcher->relaunchRequested() && !ui::startNewInstance({})) std::cerr << "tapforge: could not start again\n";
     return status;
+}
+
+// Sanitizer builds: allocations that system libraries loaded by Qt (D-Bus, fontconfig) keep
+// until exit are theirs, not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\nleak:libfontconfig.so\n";
 }
