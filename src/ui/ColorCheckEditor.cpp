@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include <QCheckBox>
-#include <QIcon>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -12,6 +11,7 @@
 #include "ui/CheckResultView.h"
 #include "ui/EditorLimits.h"
 #include "ui/EnumChoices.h"
+#include "ui/Icons.h"
 #include "ui/InspectorLayout.h"
 #include "ui/NumberField.h"
 #include "ui/SegmentedPicker.h"
@@ -21,9 +21,9 @@ namespace tapforge::ui {
 ColorCheckEditor::ColorCheckEditor(InspectorHost& host, const Uuid& stepID, QWidget* parent)
     : StepEditor(host, stepID, parent) {
     QVBoxLayout* box = sectionLayout(addSection(column(), QStringLiteral("颜色识别")));
-    auto* pick = new QPushButton(QIcon::fromTheme(QStringLiteral("color-picker")), QStringLiteral("拾取颜色"));
+    auto* pick = new QPushButton(icon("eyedropper"), QStringLiteral("拾取颜色"));
     auto* clear = new QPushButton(QStringLiteral("清空"));
-    auto* test = new QPushButton(QIcon::fromTheme(QStringLiteral("media-playback-start")), QStringLiteral("测试一次"));
+    auto* test = new QPushButton(icon("play.fill"), QStringLiteral("测试一次"));
     box->addWidget(rowOf({pick, clear, nullptr, test}));
     box->addWidget(hintLabel(QStringLiteral("点击「拾取颜色」，然后在屏幕上点击要识别的颜色（可连续点选多个点，按 Esc 结束）。")));
     rows_ = new QWidget;
@@ -65,7 +65,7 @@ void ColorCheckEditor::rebuildRows(const std::vector<ColorPoint>& points) {
         const Uuid id = point.id;
         const PointRow row{new QLabel, new QLabel, new QLabel, NumberField::integer(0, kToleranceMax), new QCheckBox};
         auto* remove = new QToolButton;
-        remove->setIcon(QIcon::fromTheme(QStringLiteral("user-trash")));
+        remove->setIcon(icon("trash"));
         remove->setText(QStringLiteral("删除"));
         remove->setToolTip(QStringLiteral("删除"));
         rows_->layout()->addWidget(rowOf({row.swatch, row.color, row.position, new QLabel(QStringLiteral("容差")),

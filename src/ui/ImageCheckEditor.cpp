@@ -15,6 +15,7 @@
 
 #include "model/TextFormat.h"
 #include "ui/CheckResultView.h"
+#include "ui/Icons.h"
 #include "ui/InspectorLayout.h"
 #include "ui/NumberField.h"
 
@@ -40,7 +41,7 @@ double ImageCheckEditor::previewScale(int width, int height) {
 ImageCheckEditor::ImageCheckEditor(InspectorHost& host, const Uuid& stepID, QWidget* parent)
     : StepEditor(host, stepID, parent) {
     QVBoxLayout* image = sectionLayout(addSection(column(), QStringLiteral("图像识别")));
-    auto* capture = new QPushButton(QIcon::fromTheme(QStringLiteral("camera-photo")), QStringLiteral("截图选择区域"));
+    auto* capture = new QPushButton(icon("camera.viewfinder"), QStringLiteral("截图选择区域"));
     auto* fromLibrary = new QToolButton;
     fromLibrary->setText(QStringLiteral("从模板库选择"));
     fromLibrary->setIcon(QIcon::fromTheme(QStringLiteral("view-grid")));
