@@ -1221,6 +1221,7 @@ void AppState::testStep(const Uuid& stepID) {
         setStatus("相似度 " + percentText("%.1f%%", result.score));
         log(std::string(mark(result.matched)) + " 测试图片：相似度 " + percentText("%.1f%%", result.score) +
             positionText(result));
+        Q_EMIT checkTested(stepID, CheckOutcome::image(result, *snapshot, area));
     } else if (step.kind == StepKind::colorCheck) {
         std::vector<ColorPoint> points;
         std::copy_if(step.colorPoints.begin(), step.colorPoints.end(), std::back_inserter(points),
@@ -1235,6 +1236,7 @@ void AppState::testStep(const Uuid& stepID) {
             snapshot ? vision::ColorMatcher::check(points, step.colorMode, *snapshot) : vision::ColorCheckResult{};
         setStatus(result.matched ? "颜色比对通过" : "颜色比对未通过");
         log(std::string(mark(result.matched)) + " 测试颜色：" + result.description());
+        Q_EMIT checkTested(stepID, CheckOutcome::color(result));
     } else {
         setStatus("该步骤不需要测试");
     }

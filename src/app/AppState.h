@@ -24,6 +24,7 @@
 
 #include <QObject>
 
+#include "app/CheckOutcome.h"
 #include "app/Timers.h"
 #include "app/UiServices.h"
 #include "input/HotKeyShortcut.h"
@@ -248,6 +249,8 @@ Q_SIGNALS:
     void hotKeysChanged();
     void runnerChanged();
     void undoStateChanged();
+    // A colour or image check step was tested: what it saw, for its editor.
+    void checkTested(const tapforge::Uuid& stepID, const tapforge::app::CheckOutcome& outcome);
 
 private:
     struct Undo;

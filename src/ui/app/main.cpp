@@ -14,12 +14,14 @@
 #include "app/InstanceLock.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11ServerInfo.h"
+#include "ui/AppStateInspectorHost.h"
 #include "ui/DesktopServices.h"
 #include "ui/Fonts.h"
 #include "ui/Icons.h"
 #include "ui/MainWindow.h"
 #include "ui/OverlayServices.h"
 #include "ui/QuitSignals.h"
+#include "ui/StepInspector.h"
 
 using namespace tapforge;
 
@@ -102,8 +104,10 @@ int main(int argc, char** argv) {
                                      QString::fromUtf8(app::InstanceLock::kAlreadyRunningMessage));
             return 1;
         }
-        app::AppState state({*desktop, makeUiServices(*desktop, panels, launcher), locations, {}, {}});
+        const app::UiServices services = makeUiServices(*desktop, panels, launcher);
+        app::AppState state({*desktop, services, locations, {}, {}});
         ui::MainWindow window(state, sessionIdentity());
+        window.setInspector(ui::createStepInspector(state, services.pickers));
         panels->setParent(&window);
         ui::installQuitSignals([] { QCoreApplication::quit(); });
         window.show();
