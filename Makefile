@@ -29,7 +29,7 @@ asan:
 
 tsan:
 	cmake -S . -B build/tsan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPFORGE_TSAN=ON -DTAPFORGE_BENCH=OFF
-	cmake --build build/tsan -j $(JOBS)
+	cmake --build build/tsan -j $(JOBS) --target $(TSAN_TESTS) tapforge-cli
 
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

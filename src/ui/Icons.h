@@ -14,7 +14,7 @@ namespace tapforge::ui {
 
 struct IconEntry {
     std::string_view symbol;      // the layout's name
-    const char* themeName;        // freedesktop icon naming specification
+    const char* themeName;        // name in the freedesktop icon theme
     const char* glyph;            // UTF-8 text painted when the theme has no such icon
 };
 
