@@ -45,7 +45,7 @@ test-asan: asan
 # ThreadSanitizer over the threaded parts: the runner, the Lua stop paths, the simulated
 # desktop's clock, the key map's first use from several threads, and the X11 backend's tap and
 # key monitor threads (on a private Xvfb; libX11's own dead-server path is suppressed).
-TSAN_TESTS = test_engine test_lua test_platform_sim test_keymap test_x11 test_app
+TSAN_TESTS = test_engine test_lua test_platform_sim test_keymap test_x11
 test-tsan: tsan
 	@set -e; for t in $(TSAN_TESTS); do echo "== TSan $$t"; \
 	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/x11/tsan.supp \

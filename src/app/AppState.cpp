@@ -210,6 +210,12 @@ struct AppState::AutosaveWriter {
     ~AutosaveWriter() { wait(); }
 };
 
+struct AppState::PostBox {
+    std::mutex mutex;
+    std::deque<std::function<void()>> tasks;
+    AppState* owner = nullptr;   // cleared first thing when the state goes
+};
+
 // One background job at a time (opening a document).
 struct AppState::Opener {
     std::thread thread;
@@ -236,6 +242,8 @@ AppState::AppState(AppStateServices services, QObject* parent)
       autosave_(std::make_unique<AutosaveWriter>()),
       opener_(std::make_unique<Opener>()),
       self_(std::make_shared<AppState*>(this)) {
+    postBox_ = std::make_shared<PostBox>();
+    postBox_->owner = this;
     qRegisterMetaType<ScriptChange>();
     const platform::Desktop& desktop = services_.desktop;
     if (desktop.permissions) {
@@ -245,9 +253,7 @@ AppState::AppState(AppStateServices services, QObject* parent)
 
     ScriptRunnerServices runnerServices;
     runnerServices.desktop = desktop;
-    runnerServices.postToMain = [this](std::function<void()> task) {
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-    };
+    runnerServices.postToMain = [box = postBox_](std::function<void()> task) { postFromAnyThread(box, std::move(task)); };
     runnerServices.lua = services_.lua ? services_.lua : std::make_shared<LuaMacroHost>(desktop);
     runner_ = std::make_unique<ScriptRunner>(std::move(runnerServices));
     recorder_ = std::make_unique<InputRecorder>(desktop.tap);
@@ -299,6 +305,10 @@ AppState::AppState(AppStateServices services, QObject* parent)
 }
 
 AppState::~AppState() {
+    {
+        std::lock_guard lock(postBox_->mutex);
+        postBox_->owner = nullptr;
+    }
     self_.reset();
     if (recorder_) recorder_->stop();
     if (autosaveTask_) timers_->cancel(autosaveTask_);
@@ -411,12 +421,33 @@ std::optional<Uuid> AppState::currentStepID() const { return runner_->currentSte
 int64_t AppState::cycleCount() const { return runner_->cycleCount(); }
 void AppState::togglePause() { runner_->togglePause(); }
 
+// ------------------------------------------------------------------ other threads
+
+void AppState::postFromAnyThread(const std::shared_ptr<PostBox>& box, std::function<void()> task) {
+    std::lock_guard lock(box->mutex);
+    if (!box->owner) return;
+    const bool wake = box->tasks.empty();
+    box->tasks.push_back(std::move(task));
+    // Under the box's lock, so the owner cannot go meanwhile; Qt drops the wake-up if the owner
+    // is deleted before it runs.
+    if (wake) QMetaObject::invokeMethod(box->owner, "runPosted", Qt::QueuedConnection);
+}
+
+void AppState::runPosted() {
+    std::deque<std::function<void()>> tasks;
+    {
+        std::lock_guard lock(postBox_->mutex);
+        tasks.swap(postBox_->tasks);
+    }
+    for (auto& task : tasks) task();
+}
+
 // ------------------------------------------------------------------ log
 
 void AppState::log(const std::string& text) {
     if (QThread::currentThread() != thread()) {
         // Queued to this object: dropped by Qt if the state is gone by then.
-        QMetaObject::invokeMethod(this, [this, text] { log(text); }, Qt::QueuedConnection);
+        postFromAnyThread([this, text] { log(text); });
         return;
     }
     ++logSequence_;
@@ -832,8 +863,7 @@ void AppState::openScript() {
         if (read.bytes) decoded = decodeScript(*read.bytes);
         auto script = std::make_shared<std::optional<Script>>(std::move(decoded.script));
         const std::string error = read.bytes ? decoded.error : read.error;
-        QMetaObject::invokeMethod(
-            this, [this, path, script, error] { finishOpen(path, std::move(*script), error); }, Qt::QueuedConnection);
+        postFromAnyThread([this, path, script, error] { finishOpen(path, std::move(*script), error); });
     });
 }
 
@@ -866,14 +896,11 @@ void AppState::scheduleAutosave() {
 void AppState::writeAutosaveNow() {
     // The copy is the main thread's whole share; encoding and writing run on the writer thread.
     autosave_->write(locations_.autosavePath(), script_, [this](std::optional<std::string> error) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, error] {
-                // One line when autosaving starts failing, not one per second; a success re-arms it.
-                if (error && !autosaveFailing_) log("⚠️ 自动保存失败：" + *error);
-                autosaveFailing_ = error.has_value();
-            },
-            Qt::QueuedConnection);
+        postFromAnyThread([this, error] {
+            // One line when autosaving starts failing, not one per second; a success re-arms it.
+            if (error && !autosaveFailing_) log("⚠️ 自动保存失败：" + *error);
+            autosaveFailing_ = error.has_value();
+        });
     });
 }
 

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -252,10 +253,24 @@ Q_SIGNALS:
     // A colour or image check step was tested: what it saw, for its editor.
     void checkTested(const tapforge::Uuid& stepID, const tapforge::app::CheckOutcome& outcome);
 
+private Q_SLOTS:
+    // Runs what other threads handed over with postFromAnyThread, in order.
+    void runPosted();
+
 private:
     struct Undo;
     struct AutosaveWriter;
     struct Opener;
+
+    // Tasks handed from other threads to the main thread. Shared with those threads, so that a
+    // thread outliving the state (a runner's worker that ignored its stop) posts into a box that
+    // still exists and is dropped there. The hand-over goes through our own mutex and the
+    // wake-up carries no data, so ThreadSanitizer sees the ordering Qt's event queue provides in
+    // its uninstrumented library.
+    struct PostBox;
+    static void postFromAnyThread(const std::shared_ptr<PostBox>& box, std::function<void()> task);
+    void postFromAnyThread(std::function<void()> task) { postFromAnyThread(postBox_, std::move(task)); }
+    std::shared_ptr<PostBox> postBox_;
 
     void setStatus(std::string text);
     void setAlert(std::string text);

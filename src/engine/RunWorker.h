@@ -62,9 +62,10 @@ struct ScriptRunner::Shared {
     // only to read or change these fields.
     std::mutex monitorMutex;
     std::condition_variable monitorWake;
-    bool workerActive = false;   // from start until the worker's clean-up is done
-    std::optional<std::chrono::steady_clock::time_point> stopAt;   // first stop of this run
-    bool monitorQuit = false;
+    // Atomic as well as written under monitorMutex: the monitor reads them around its waits.
+    std::atomic<bool> workerActive = false;   // from start until the worker's clean-up is done
+    std::atomic<int64_t> stopAtNanos = 0;     // steady clock of the first stop of this run; 0: none
+    std::atomic<bool> monitorQuit = false;   // written under monitorMutex; atomic for the wake-up check
 
     // Main thread only: the observable state and the owner (cleared when the runner goes, so
     // tasks still queued for the main thread find nobody to tell).

@@ -141,7 +141,7 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
     {
         std::lock_guard lock(shared_->monitorMutex);
         shared_->workerActive = true;
-        shared_->stopAt.reset();
+        shared_->stopAtNanos = 0;
     }
     if (!monitor_.joinable()) monitor_ = std::thread(monitorMain, shared_);
 
@@ -198,7 +198,7 @@ void ScriptRunner::stop() {
     if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
     {
         std::lock_guard lock(shared_->monitorMutex);
-        if (!shared_->stopAt) shared_->stopAt = std::chrono::steady_clock::now();
+        if (!shared_->stopAtNanos) shared_->stopAtNanos = std::chrono::steady_clock::now().time_since_epoch().count();
     }
     shared_->monitorWake.notify_all();
 }
@@ -271,16 +271,22 @@ void ScriptRunner::deliver(Shared& shared) {
 void ScriptRunner::monitorMain(std::shared_ptr<Shared> shared) {
     std::unique_lock lock(shared->monitorMutex);
     while (!shared->monitorQuit) {
-        if (!shared->workerActive || !shared->stopAt) {
+        if (!shared->workerActive || !shared->stopAtNanos) {
             shared->monitorWake.wait(lock);
             continue;
         }
-        const auto due = *shared->stopAt + std::chrono::milliseconds(shared->services.overdueStopReportMs);
-        if (std::chrono::steady_clock::now() < due) {
-            shared->monitorWake.wait_until(lock, due);
+        const auto due = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(shared->stopAtNanos.load())) +
+                         std::chrono::milliseconds(shared->services.overdueStopReportMs);
+        const auto now = std::chrono::steady_clock::now();
+        if (now < due) {
+            // Waits on the system clock in slices of at most 50 ms, re-checked against the
+            // steady due time: a steady-clock wait is a clockwait call that ThreadSanitizer does
+            // not see release the lock, and a change of the wall clock costs at most one slice.
+            const auto slice = std::min<std::chrono::steady_clock::duration>(due - now, std::chrono::milliseconds(50));
+            shared->monitorWake.wait_until(lock, std::chrono::system_clock::now() + slice);
             continue;
         }
-        shared->stopAt.reset();   // once per run
+        shared->stopAtNanos = 0;   // once per run
         lock.unlock();
         postLine(shared, "⚠️ 已请求停止，运行仍未结束（可能陷入了无法中断的代码）");
         postState(shared, [](RunOutbox& box) {

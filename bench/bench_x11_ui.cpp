@@ -142,7 +142,7 @@ struct BigWindow {
 
 QApplication& application() {
     static int argc = 1;
-    static char name[] = "bench_ui";
+    static char name[] = "bench_x11_ui";
     static char* argv[] = {name, nullptr};
     setenv("DISPLAY", server().display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
