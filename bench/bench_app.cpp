@@ -24,29 +24,6 @@ namespace {
 using namespace tapforge;
 using namespace tapforge::app;
 
-class ManualTimers final : public Timers {
-public:
-    TaskId runAfter(int64_t delayMs, std::function<void()> task) override {
-        tasks_.emplace(std::pair{now_ + delayMs, ++lastId_}, std::move(task));
-        return lastId_;
-    }
-    void cancel(TaskId id) override {
-        std::erase_if(tasks_, [id](const auto& entry) { return entry.first.second == id; });
-    }
-    void advance(int64_t ms) {
-        now_ += ms;
-        while (!tasks_.empty() && tasks_.begin()->first.first <= now_) {
-            auto node = tasks_.extract(tasks_.begin());
-            node.mapped()();
-        }
-    }
-
-private:
-    int64_t now_ = 0;
-    TaskId lastId_ = 0;
-    std::map<std::pair<int64_t, TaskId>, std::function<void()>> tasks_;
-};
-
 struct OnePanel final : FilePanels {
     std::string path;
     std::optional<std::string> chooseSaveLocation(const std::string&, const std::string&) override { return path; }
@@ -70,7 +47,7 @@ Script largeScript() {
 
 struct Fixture {
     QTemporaryDir dir;
-    std::shared_ptr<ManualTimers> timers = std::make_shared<ManualTimers>();
+    std::shared_ptr<VirtualTimers> timers = std::make_shared<VirtualTimers>();
     std::shared_ptr<OnePanel> panels = std::make_shared<OnePanel>();
     std::unique_ptr<AppState> state;
 

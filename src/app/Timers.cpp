@@ -49,4 +49,23 @@ private:
 
 std::shared_ptr<Timers> makeQtTimers() { return std::make_shared<QtTimers>(); }
 
+Timers::TaskId VirtualTimers::runAfter(int64_t delayMs, std::function<void()> task) {
+    tasks_.emplace(std::pair{now_ + delayMs, ++lastId_}, std::move(task));
+    return lastId_;
+}
+
+void VirtualTimers::cancel(TaskId id) {
+    std::erase_if(tasks_, [id](const auto& entry) { return entry.first.second == id; });
+}
+
+void VirtualTimers::advance(int64_t ms) {
+    const int64_t end = now_ + ms;
+    while (!tasks_.empty() && tasks_.begin()->first.first <= end) {
+        auto node = tasks_.extract(tasks_.begin());
+        now_ = node.key().first;
+        node.mapped()();
+    }
+    now_ = end;
+}
+
 }  // namespace tapforge::app

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <utility>
 
 namespace tapforge::app {
 
@@ -21,5 +23,20 @@ public:
 
 // Single-shot Qt timers in the calling thread's event loop.
 std::shared_ptr<Timers> makeQtTimers();
+
+// Timers on a virtual clock (tests, benchmarks): tasks run only inside `advance`, in due order.
+class VirtualTimers final : public Timers {
+public:
+    TaskId runAfter(int64_t delayMs, std::function<void()> task) override;
+    void cancel(TaskId id) override;
+    // Moves the clock `ms` forward, running every task that falls due on the way.
+    void advance(int64_t ms);
+    size_t pending() const { return tasks_.size(); }
+
+private:
+    int64_t now_ = 0;
+    TaskId lastId_ = 0;
+    std::map<std::pair<int64_t, TaskId>, std::function<void()>> tasks_;
+};
 
 }  // namespace tapforge::app

@@ -21,32 +21,7 @@ namespace tapforge::app::test {
 
 using platform::sim::SimDesktop;
 
-// Timers on a virtual clock: tasks run only when the test advances time, in due order.
-class FakeTimers final : public Timers {
-public:
-    TaskId runAfter(int64_t delayMs, std::function<void()> task) override {
-        tasks_.emplace(std::pair{now_ + delayMs, ++lastId_}, std::move(task));
-        return lastId_;
-    }
-    void cancel(TaskId id) override {
-        std::erase_if(tasks_, [id](const auto& entry) { return entry.first.second == id; });
-    }
-    void advance(int64_t ms) {
-        const int64_t end = now_ + ms;
-        while (!tasks_.empty() && tasks_.begin()->first.first <= end) {
-            auto node = tasks_.extract(tasks_.begin());
-            now_ = node.key().first;
-            node.mapped()();
-        }
-        now_ = end;
-    }
-    size_t pending() const { return tasks_.size(); }
-
-private:
-    int64_t now_ = 0;
-    TaskId lastId_ = 0;
-    std::map<std::pair<int64_t, TaskId>, std::function<void()>> tasks_;
-};
+using FakeTimers = VirtualTimers;
 
 struct FakePanels final : FilePanels {
     std::deque<std::optional<std::string>> answers;

@@ -18,6 +18,7 @@
 #undef Bool
 #undef None
 
+#include "lua/LuaText.h"
 #include "platform/x11/X11Desktop.h"
 
 extern char** environ;
@@ -160,21 +161,7 @@ void appendKeysymText(std::string& out, unsigned long keysym) {
     else if ((keysym >= 0x20 && keysym <= 0x7E) || (keysym >= 0xA0 && keysym <= 0xFF)) cp = keysym;
     else if ((keysym & 0xFF000000) == 0x01000000) cp = keysym & 0x00FFFFFF;
     else return;   // modifiers and other function keys produce no character
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    appendUtf8(static_cast<char32_t>(cp), out);
 }
 
 }  // namespace
