@@ -6,7 +6,7 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 CTEST = ctest --output-on-failure --timeout 300 -j $(JOBS)
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test deps release asan tsan fuzz test-release test-asan test-tsan test-fuzz bench clean
+.PHONY: run test deps release asan tsan fuzz test-release test-asan test-tsan test-fuzz coverage bench clean
 
 run: deps
 	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
@@ -61,6 +61,17 @@ test-tsan: tsan
 # Each fuzzer runs for a bounded time from its seed corpus; a crash or sanitizer report fails.
 test-fuzz: fuzz
 	scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+# Line and branch coverage of src/ by the whole suite (all labels; the X11 tests start their own Xvfb).
+# Branches gcc adds for exceptions and unreachable code are not counted: no test could take them.
+GCOVR = gcovr -r $(CURDIR) --filter '$(CURDIR)/src/' --exclude-throw-branches --exclude-unreachable-branches
+coverage: deps
+	cmake -S . -B build/coverage $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DTAPFORGE_COVERAGE=ON -DTAPFORGE_BENCH=OFF
+	cmake --build build/coverage -j $(JOBS)
+	find build/coverage -name '*.gcda' -delete
+	cd build/coverage && $(CTEST); rc=$$?; cd $(CURDIR) && \
+	$(GCOVR) --object-directory build/coverage --json build/coverage/coverage.json \
+	  --txt build/coverage/coverage.txt --print-summary; exit $$rc
 
 bench: deps
 	scripts/install-deps.sh --bench
