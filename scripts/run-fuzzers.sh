@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz_* binary of a fuzz build for a bounded time over its seed corpus
-# (tests/fuzz-corpus/<name without fuzz_>). Fails on the first crash or sanitizer report.
-set -euo pipefail
+# (tests/fuzz-corpus/<name without fuzz_>), all at once: the budget is wall time, and one
+# fuzzer after another kept a core idle. Fails when any of them crashes or reports.
+set -uo pipefail
 build=${1:?build dir}
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,6 +12,7 @@ if [[ ${#fuzzers[@]} -eq 0 ]]; then
   echo "no fuzz targets built" >&2
   exit 1
 fi
+declare -A pids works
 for f in "${fuzzers[@]}"; do
   [[ -x "$f" ]] || continue
   name=$(basename "$f")
@@ -20,11 +22,21 @@ for f in "${fuzzers[@]}"; do
   [[ -d "$corpus" ]] && seeds=("$corpus")
   echo "== $name for ${seconds}s"
   "$f" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-       -artifact_prefix="$work/" "$work" "${seeds[@]}" 2>&1 | tail -n 15
-  status=${PIPESTATUS[0]}
-  if [[ $status -ne 0 ]]; then
-    echo "$name failed (exit $status); artifacts in $work" >&2
-    exit 1
-  fi
-  rm -rf "$work"
+       -artifact_prefix="$work/" "$work" "${seeds[@]}" >"$work.log" 2>&1 &
+  pids[$name]=$!
+  works[$name]=$work
 done
+failed=0
+for name in "${!pids[@]}"; do
+  wait "${pids[$name]}"
+  status=$?
+  echo "== $name"
+  tail -n 15 "${works[$name]}.log"
+  if [[ $status -ne 0 ]]; then
+    echo "$name failed (exit $status); artifacts in ${works[$name]}" >&2
+    failed=1
+  else
+    rm -rf "${works[$name]}" "${works[$name]}.log"
+  fi
+done
+exit $failed
