@@ -1,8 +1,7 @@
-// Shortcut validity, its stored JSON form, the matching priorities, and the monitor's
-// handling of platform key presses (own posted keys, the fn flag, callback dispatch).
-#include <string>
-
+// Shortcut validity and stored form, the matching priorities, and the monitor's dispatch.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "input/GlobalHotKeyMonitor.h"
 #include "platform/EventFlags.h"
@@ -31,10 +30,9 @@ TEST(HotKeyShortcut, JsonRoundTripsEveryField) {
 // Absent or null fields read as unset; anything that is not a shortcut falls back.
 TEST(HotKeyShortcut, StoredJsonDecodesOrFallsBackToTheDefault) {
     const HotKeyShortcut fallback = HotKeyShortcut::defaultPlay();
-    const std::pair<const char*, HotKeyShortcut> good[] = {{R"({"keyCode":101})", {kF9, {}}},
-                                                           {R"({"modifiers":2})", {std::nullopt, kShift}},
-                                                           {R"({"keyCode":null,"modifiers":null,"other":[1]})", {}},
-                                                           {R"({"keyCode":1.0,"modifiers":3})", {kS, kCmd | kShift}}};
+    const std::pair<const char*, HotKeyShortcut> good[] = {
+        {R"({"keyCode":101})", {kF9, {}}}, {R"({"modifiers":2})", {std::nullopt, kShift}},
+        {R"({"keyCode":null,"modifiers":null,"other":[1]})", {}}, {R"({"keyCode":1.0,"modifiers":3})", {kS, kCmd | kShift}}};
     for (const auto& [json, expected] : good) {
         EXPECT_EQ(HotKeyShortcut::fromJson(json), expected) << json;
         EXPECT_EQ(HotKeyShortcut::fromJsonOr(json, fallback), expected) << json;
@@ -57,12 +55,7 @@ TEST(HotKeyShortcut, ConflictOnlyWhenTheRecordShortcutIsUsableAndBothAreEqual) {
 }
 
 TEST(HotKeyMonitor, ActionIsRecordThenPlayThenEscape) {
-    const struct {
-        uint16_t key;
-        ModifierSet modifiers;
-        HotKeyShortcut record, play;
-        HotKeyAction expected;
-    } cases[] = {
+    const struct { uint16_t key; ModifierSet modifiers; HotKeyShortcut record, play; HotKeyAction expected; } cases[] = {
         {kF9, kNone, kF9Plain, kF10Plain, HotKeyAction::record},
         {kF9, kCmd, kF9Plain, kF10Plain, HotKeyAction::none},             // no superset match
         {kS, kCmd, {kS, kCmd | kShift}, kF10Plain, HotKeyAction::none},   // nor subset
@@ -74,10 +67,8 @@ TEST(HotKeyMonitor, ActionIsRecordThenPlayThenEscape) {
         {kEsc, kShift, kF9Plain, {kEsc, kShift}, HotKeyAction::play},      // a shortcut on Escape wins for its combination
         {kEsc, kCtrl, kF9Plain, {kEsc, kShift}, HotKeyAction::escape},
         {kEsc, kNone, {kEsc, {}}, kF10Plain, HotKeyAction::escape}};       // plain Escape is no usable shortcut
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
-        EXPECT_EQ(GlobalHotKeyMonitor::action(c.key, c.modifiers, c.record, c.play), c.expected) << "row " << i;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(GlobalHotKeyMonitor::action(c.key, c.modifiers, c.record, c.play), c.expected) << "row " << &c - cases;
 }
 
 // Keeps the handler after stop(), as a platform may still deliver a press it had queued.
@@ -109,7 +100,15 @@ TEST_F(HotKeyMonitorTest, EachUserPressReachesItsCallbackAndOwnPostedKeysNever) 
     keys->press(kF10);   // a held key repeats: each repeat counts
     keys->press(kEsc, platform::kFlagCommand);
     keys->press(kA);
-    EXPECT_EQ(calls, "record play play escape ");
+    monitor.onPlay = nullptr;   // an unset callback drops the press
+    keys->press(kF10);
+    monitor.onRecord = [this] {   // a callback may replace itself
+        calls += "first ";
+        monitor.onRecord = [this] { calls += "second"; };
+    };
+    keys->press(kF9);
+    keys->press(kF9);
+    EXPECT_EQ(calls, "record play play escape first second");
 }
 
 TEST_F(HotKeyMonitorTest, FlagsMapToModifiersAndFnIsNotRead) {
@@ -122,18 +121,6 @@ TEST_F(HotKeyMonitorTest, FlagsMapToModifiersAndFnIsNotRead) {
     keys->press(kF9, platform::kFlagFunction);
     keys->press(kF9);
     EXPECT_EQ(calls, "record play record ");
-}
-
-TEST_F(HotKeyMonitorTest, UnsetCallbacksDropAndCallbacksMayReplaceThemselves) {
-    monitor.onPlay = nullptr;
-    keys->press(kF10);
-    monitor.onRecord = [this] {
-        calls += "first ";
-        monitor.onRecord = [this] { calls += "second"; };
-    };
-    keys->press(kF9);
-    keys->press(kF9);
-    EXPECT_EQ(calls, "first second");
 }
 
 TEST(HotKeyMonitor, PressDeliveredAfterTheMonitorIsGoneDoesNothing) {

@@ -107,10 +107,7 @@ TEST(KeyMap, ShortcutStrings) {
 }
 
 TEST(KeyMap, PickerGroupsOfferOnlyNamedKeys) {
-    const auto groups = KeyMap::pickerGroups();
-    ASSERT_EQ(groups.size(), 5u);
-    EXPECT_EQ(groups[2].codes, KeyMap::functionKeyCodes());
-    for (const auto& group : groups)
+    for (const auto& group : KeyMap::pickerGroups())
         for (uint16_t code : group.codes) EXPECT_TRUE(hasName(code)) << group.name << " offers " << code;
 }
 
