@@ -19,34 +19,25 @@ using platform::sim::SimDesktop;
 
 const ModifierSet kNone{}, kCmd = ModifierSet::command(), kShift = ModifierSet::shift();
 
-// Forwards to the desktop but refuses the key (by code) or button (code -1) events `refuse`
-// picks, as when one event cannot be created.
-struct PickySink final : platform::EventSink {
-    PickySink(std::shared_ptr<SimDesktop> d, std::function<bool(int, Press)> r) : d(std::move(d)), refuse(std::move(r)) {}
+// A player made with the pointer at (500, 400), posting to the simulated desktop through a sink
+// that refuses the key (by code) or button (code -1) events `refuse` picks.
+struct Rig : platform::EventSink {
     bool postButton(platform::PointerButton b, Press p, Point at, platform::EventFlags f, int64_t n) override {
-        return !refuse(-1, p) && d->postButton(b, p, at, f, n);
+        return !refuse(-1, p) && desktop->postButton(b, p, at, f, n);
     }
-    bool postMove(Point at) override { return d->postMove(at); }
-    bool postScroll(int32_t n, Point at) override { return d->postScroll(n, at); }
-    bool postKey(uint16_t c, Press p, platform::EventFlags f) override { return !refuse(c, p) && d->postKey(c, p, f); }
-    std::optional<Point> pointerLocation() override { return d->pointerLocation(); }
-    std::shared_ptr<SimDesktop> d;
-    std::function<bool(int, Press)> refuse;
-};
-
-struct Rig {
+    bool postMove(Point at) override { return desktop->postMove(at); }
+    bool postScroll(int32_t n, Point at) override { return desktop->postScroll(n, at); }
+    bool postKey(uint16_t c, Press p, platform::EventFlags f) override { return !refuse(c, p) && desktop->postKey(c, p, f); }
+    std::optional<Point> pointerLocation() override { return desktop->pointerLocation(); }
     std::string events() const { return platform::sim::describe(desktop->postedEvents()); }   // a line per event
+
+    std::function<bool(int code, Press)> refuse = [](int, Press) { return false; };
     std::shared_ptr<SimClock> clock = std::make_shared<SimClock>();
     std::shared_ptr<SimDesktop> desktop = SimDesktop::create(clock);
-    InputPlayer player{(desktop->setPointer({500, 400}), desktop), clock};   // made with the pointer at (500, 400)
+    InputPlayer player{(desktop->setPointer({500, 400}), std::shared_ptr<EventSink>(std::shared_ptr<void>(), this)), clock};
 };
 
-class InputPlayerTest : public Rig, public ::testing::Test {
-protected:
-    InputPlayer refusing(std::function<bool(int, Press)> refuse) {
-        return {std::make_shared<PickySink>(desktop, std::move(refuse)), clock};
-    }
-};
+class InputPlayerTest : public Rig, public ::testing::Test {};
 
 TEST_F(InputPlayerTest, PositionIsThePointerAtConstructionNotTheLivePointer) {
     desktop->setPointer({1, 2});
@@ -171,21 +162,20 @@ TEST_F(InputPlayerTest, ReleaseHeldLetsGoOfWhatIsHeldOnce) {
 }
 
 TEST_F(InputPlayerTest, ModifiersAreReleasedWhenTheKeyUpCannotBeCreatedAndTheKeyAtTheEnd) {
-    bool refuse = true;
-    InputPlayer p = refusing([&](int code, Press press) { return refuse && code == 1 && press == Press::up; });
-    p.key(1, KeyEventKind::press, kCmd);
-    refuse = false;
-    p.releaseHeld();
+    refuse = [](int code, Press press) { return code == 1 && press == Press::up; };
+    player.key(1, KeyEventKind::press, kCmd);
+    refuse = [](int, Press) { return false; };
+    player.releaseHeld();
     EXPECT_EQ(events(), "0ms key down 55 flags 0x100000\n8ms key down 1 flags 0x100000\n20ms key up 55 flags 0x0\n"
                         "28ms key up 1 flags 0x0");
 }
 
 TEST_F(InputPlayerTest, AKeyOrButtonWhosePressFailedIsNotReleased) {
-    InputPlayer p = refusing([](int code, Press press) { return (code == 55 || code == -1) && press == Press::down; });
-    p.key(1, KeyEventKind::down, kCmd);
-    p.click(MouseButton::left, ClickKind::down, {1, 1}, kNone);
+    refuse = [](int code, Press press) { return (code == 55 || code == -1) && press == Press::down; };
+    player.key(1, KeyEventKind::down, kCmd);
+    player.click(MouseButton::left, ClickKind::down, {1, 1}, kNone);
     desktop->clearPostedEvents();
-    p.releaseHeld();
+    player.releaseHeld();
     EXPECT_EQ(events(), "8ms key up 1 flags 0x0");
 }
 

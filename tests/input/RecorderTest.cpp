@@ -52,17 +52,12 @@ TapEvent scroll(double ms, Point at, int32_t lines) {
 struct Rig {
     explicit Rig(bool recordMoves = false, int64_t thresholdMs = 40) {
         recorder.onAppend = [this](const Step& s) { script.push_back(s); };
-        recorder.onRemoveLast = [this] {
-            ++removals;
-            if (!script.empty()) script.pop_back();
-        };
+        recorder.onRemoveLast = [this] { ++removals; if (!script.empty()) script.pop_back(); };
         recorder.recordMouseMove = recordMoves;
         recorder.autoDelayThresholdMs = thresholdMs;
         recorder.start();
     }
-    void feed(const std::vector<TapEvent>& events) {
-        for (const TapEvent& e : events) tap->handler(e);
-    }
+    void feed(const std::vector<TapEvent>& events) { for (const TapEvent& e : events) tap->handler(e); }
     std::string steps() const {
         std::string out;
         for (const Step& s : script) out += (out.empty() ? "" : " | ") + test::describe(s);
@@ -151,8 +146,7 @@ TEST(Recorder, StoppingWithAButtonHeldAddsATrailingDownAndThenRecordsNothing) {
     Rig r;
     r.feed({key(0, 1), down(5000, {8, 9}, 1, T::rightMouseDown), ev(T::rightMouseDragged, 6000, {80, 90})});
     r.recorder.stop();
-    EXPECT_FALSE(r.recorder.isRecording());
-    EXPECT_FALSE(r.tap->running);
+    EXPECT_FALSE(r.recorder.isRecording() || r.tap->running);
     r.feed({up(6100, {80, 90}, T::rightMouseUp), key(6200, 3)});   // records the platform had queued
     r.recorder.stop();
     EXPECT_EQ(r.steps(), "key 1 press | down right@8,9");
@@ -162,14 +156,14 @@ TEST(Recorder, FailedTapCreationThrowsAndStaysIdle) {
     Rig r;
     r.recorder.stop();
     r.tap->failStart = true;
-    try {
-        r.recorder.start();
-        ADD_FAILURE() << "no error";
-    } catch (const InputRecorder::RecorderError& e) { EXPECT_EQ(e.code(), InputRecorder::RecorderError::Code::tapCreationFailed); }
-    EXPECT_FALSE(r.recorder.isRecording());
     InputRecorder noTap{nullptr};
-    EXPECT_THROW(noTap.start(), InputRecorder::RecorderError);
-    EXPECT_FALSE(noTap.isRecording());
+    for (InputRecorder* recorder : {&r.recorder, &noTap}) {
+        try {
+            recorder->start();
+            ADD_FAILURE() << "no error";
+        } catch (const InputRecorder::RecorderError& e) { EXPECT_EQ(e.code(), InputRecorder::RecorderError::Code::tapCreationFailed); }
+        EXPECT_FALSE(recorder->isRecording());
+    }
     r.tap->failStart = false;
     r.recorder.start();
     r.recorder.start();   // already recording

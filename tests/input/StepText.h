@@ -1,5 +1,4 @@
-// A compact picture of a recorded step for whole-sequence comparisons, e.g.
-// "click left@50,50", "delay 120", "move@4,0 d0", "key 0 press mod2".
+// A step as short text for whole-sequence comparisons: "click left@50,50", "delay 120", "key 0 press mod2".
 #pragma once
 
 #include <string>

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <thread>
 
@@ -11,14 +10,10 @@ namespace {
 
 bool hasName(uint16_t code) { return KeyMap::name(code).rfind("\u952E\u7801 ", 0) != 0; }   // "键码 54" when unnamed
 
-std::string withCase(std::string s, int (*change)(int)) {
-    std::transform(s.begin(), s.end(), s.begin(), [change](unsigned char c) { return char(change(c)); });
-    return s;
-}
-
 // Every display name, in any case and with blanks around it, types back to its own code, so
 // no two codes share a name.
 TEST(KeyMap, EveryDisplayNameResolvesToItsCode) {
+    const auto withCase = [](std::string s, int (*change)(int)) { for (char& ch : s) ch = char(change((unsigned char)ch)); return s; };
     int named = 0;
     for (uint32_t c = 0; c <= 0xFFFF; ++c) {
         if (!hasName(uint16_t(c))) continue;
@@ -31,11 +26,10 @@ TEST(KeyMap, EveryDisplayNameResolvesToItsCode) {
     }
     EXPECT_EQ(named, 108);
     EXPECT_EQ(KeyMap::name(65535), "\u952E\u7801 65535");
-    EXPECT_EQ(KeyMap::name(22), "6");   // the digit row is not in code order
-    EXPECT_EQ(KeyMap::name(23), "5");
+    EXPECT_EQ(KeyMap::name(22) + KeyMap::name(23), "65");   // the digit row is not in code order
 }
 
-TEST(KeyMap, CodeOfText) {
+TEST(KeyMap, CodeAndModifierOfText) {
     const std::pair<const char*, std::optional<uint16_t>> cases[] = {
         {"\r\nEsc\n", 53}, {"\u3000space\u00A0", 49}, {"\u2028tab\u2029", 48}, {"Meta", 55}, {"\u2318", 55},
         {"\u56DE\u8F66", 36}, {"spacebar", 49}, {"kp7", 89}, {"KP8", 91}, {"kp9", 92},
@@ -43,13 +37,10 @@ TEST(KeyMap, CodeOfText) {
         {"200", 200}, {"+36", 36}, {"-0", 0}, {"0065535", 65535}, {"65536", {}}, {"99999999999999999999999", {}},
         {"-1", {}}, {"+", {}}, {"1a", {}}, {"3 6", {}}, {" \t\r\n", {}}, {"win", {}}, {"f20", {}}, {"\uFF11", {}}};
     for (const auto& [text, expected] : cases) EXPECT_EQ(KeyMap::code(text), expected) << '"' << text << '"';
-}
-
-TEST(KeyMap, ModifierWords) {
-    const std::pair<const char*, std::optional<int64_t>> cases[] = {
+    const std::pair<const char*, std::optional<int64_t>> modifiers[] = {
         {"COMMAND", 1}, {"\u21E7", 2}, {"  Option  ", 4}, {"alt", 4}, {"\tctrl", 8}, {"fn", 16}, {"super", {}},
         {"", {}}, {"cm d", {}}, {"Return", {}}, {"cmd\n", {}}};   // blanks are trimmed, line breaks not
-    for (const auto& [word, expected] : cases) {
+    for (const auto& [word, expected] : modifiers) {
         const auto got = KeyMap::modifier(word);
         EXPECT_EQ(got ? std::optional(got->rawValue) : std::nullopt, expected) << '"' << word << '"';
     }
@@ -77,13 +68,13 @@ TEST(KeyMap, CharacterTable) {
         EXPECT_EQ(KeyMap::code(std::string(1, plain[i])), key->keyCode);
         EXPECT_TRUE(!key->needsShift && up->needsShift && up->keyCode == key->keyCode);
     }
-    for (auto [s, code] : {std::pair{"\n", 36}, {"\t", 48}, {" ", 49}}) {
-        const auto key = KeyMap::charKey(s);
-        EXPECT_TRUE(key && key->keyCode == code && !key->needsShift) << code;
+    for (auto [text, code] : std::initializer_list<std::pair<std::string_view, std::optional<uint16_t>>>{
+             {"\n", 36}, {"\t", 48}, {" ", 49}, {"\r", {}}, {"\r\n", {}}, {"e\u0301", {}}, {"\u00E9", {}}, {"\u4E2D", {}},
+             {"\U0001F600", {}}, {"", {}}, {"ab", {}}, {"\x7F", {}}, {"\xC3", {}}, {"\u212A", {}}}) {
+        const auto key = KeyMap::charKey(text);
+        EXPECT_EQ(key ? std::optional(key->keyCode) : std::nullopt, code) << text;
+        EXPECT_FALSE(key && key->needsShift) << text;
     }
-    for (std::string_view none : {"\r", "\r\n", "e\u0301", "\u00E9", "\u4E2D", "\U0001F600", "", "ab", "\x7F", "\xC3",
-                                  "\u212A"})
-        EXPECT_FALSE(KeyMap::charKey(none)) << "has an entry: " << none;
 }
 
 TEST(KeyMap, ShortcutStrings) {
@@ -101,9 +92,8 @@ TEST(KeyMap, ShortcutStrings) {
     EXPECT_EQ(KeyMap::shortcutDisplay(ModifierSet::command() | ModifierSet::shift(), 1), "\u21E7\u2318S");
     EXPECT_EQ(KeyMap::shortcutDisplay(ModifierSet{}, 54), "\u952E\u7801 54");
     EXPECT_EQ(KeyMap::shortcutDisplay(ModifierSet{31}, 101), "\u2303\u2325\u21E7\u2318fn+F9");
-    const auto parsed = KeyMap::parseShortcut("ctrl+alt+Delete");
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(KeyMap::shortcutDisplay(parsed->modifiers, parsed->keyCode), "\u2303\u2325Delete");
+    const auto parsed = KeyMap::parseShortcut("ctrl+alt+Delete").value();
+    EXPECT_EQ(KeyMap::shortcutDisplay(parsed.modifiers, parsed.keyCode), "\u2303\u2325Delete");
 }
 
 TEST(KeyMap, PickerGroupsOfferOnlyNamedKeys) {
