@@ -19,8 +19,8 @@ using platform::sim::SimDesktop;
 
 const ModifierSet kNone{}, kCmd = ModifierSet::command(), kShift = ModifierSet::shift();
 
-// A player made with the pointer at (500, 400), posting to the simulated desktop through a sink
-// that refuses the key (by code) or button (code -1) events `refuse` picks.
+// A player made with the pointer at (500, 400), posting through the rig itself (a handle owning nothing),
+// which forwards to the simulated desktop but refuses the key (by code) or button (code -1) events `refuse` picks.
 struct Rig : platform::EventSink {
     bool postButton(platform::PointerButton b, Press p, Point at, platform::EventFlags f, int64_t n) override {
         return !refuse(-1, p) && desktop->postButton(b, p, at, f, n);
