@@ -10,12 +10,6 @@
 namespace tapforge {
 namespace {
 
-Uuid fixedId(uint8_t seed) {
-    Uuid u = Uuid::random();
-    u.bytes[0] = seed;
-    return u;
-}
-
 const ImageTemplate kTemplate{"按钮", 40, 20, 100, 200, 2, "iVBORw0KGgo="};
 
 // One step of each kind as the editor creates them, colour points and templates to change.
@@ -38,7 +32,7 @@ ImageTemplate& stepTemplate(Script& s) { return *s.steps[7].imageTemplate; }
 #define CHANGE(...) {#__VA_ARGS__, [](Script& s) { __VA_ARGS__; }}
 const std::pair<const char*, std::function<void(Script&)>> kChanges[] = {
     CHANGE(s.name = "另一个"), CHANGE(std::swap(s.steps[0], s.steps[1])), CHANGE(s.templates.clear()),
-    CHANGE(step(s).id = fixedId(1)), CHANGE(step(s).kind = StepKind::typeText),
+    CHANGE(step(s).id = Uuid::random()), CHANGE(step(s).kind = StepKind::typeText),
     CHANGE(step(s).note = "说明\n第二行\t\"引号\"\\"), CHANGE(step(s).delayMs = -9223372036854775807 - 1),
     CHANGE(step(s).x = 0.1 + 0.2), CHANGE(step(s).y = -1e-300), CHANGE(step(s).mouseButton = MouseButton::center),
     CHANGE(step(s).scrollAmount = 9223372036854775807), CHANGE(step(s).keyCode = 65535),
@@ -47,10 +41,10 @@ const std::pair<const char*, std::function<void(Script&)>> kChanges[] = {
     CHANGE(s.steps[7].imageTemplate.reset()), CHANGE(step(s).threshold = 0.855),
     CHANGE(step(s).gotoStepID = s.steps[0].id), CHANGE(step(s).onSuccess.kind = BranchKind::stop),
     CHANGE(step(s).luaFile = "/tmp/a b/c.lua"), CHANGE(branch(s).kind = BranchKind::clickRegion),
-    CHANGE(branch(s).targetStepID = fixedId(2)), CHANGE(branch(s).clickX = 1e21), CHANGE(branch(s).clickY = 5e-324),
+    CHANGE(branch(s).targetStepID = Uuid::random()), CHANGE(branch(s).clickX = 1e21), CHANGE(branch(s).clickY = 5e-324),
     CHANGE(branch(s).clickButton = MouseButton::right), CHANGE(branch(s).keyModifiers = ModifierSet::option()),
-    CHANGE(branch(s).afterAction = AfterAction::restart), CHANGE(branch(s).afterStepID = fixedId(3)),
-    CHANGE(point(s).id = fixedId(4)), CHANGE(point(s).x = 1.5), CHANGE(point(s).red = 255), CHANGE(point(s).enabled = false),
+    CHANGE(branch(s).afterAction = AfterAction::restart), CHANGE(branch(s).afterStepID = Uuid::random()),
+    CHANGE(point(s).id = Uuid::random()), CHANGE(point(s).x = 1.5), CHANGE(point(s).red = 255), CHANGE(point(s).enabled = false),
     CHANGE(stepTemplate(s).name = ""), CHANGE(stepTemplate(s).originX = -100), CHANGE(stepTemplate(s).pixelScale = 1.5),
     CHANGE(stepTemplate(s).pngBase64 = "AAAA/+8="),
 };
