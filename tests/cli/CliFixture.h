@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,9 +27,7 @@ struct Outcome {
 
 inline std::string readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline std::string shellQuote(const std::string& s) {
@@ -41,26 +39,24 @@ inline std::string shellQuote(const std::string& s) {
 class CliTest : public testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ = fs::path(testing::TempDir()) / ("tapforge-cli-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(dir_);
+        std::string pattern = (fs::path(testing::TempDir()) / "tapforge-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
     }
     void TearDown() override { fs::remove_all(dir_); }
 
     // Runs the tool with `args`, or with `cli` false the command `args` names.
     Outcome run(const std::vector<std::string>& args, bool cli = true) {
         std::string command = cli ? shellQuote(TAPFORGE_CLI_PATH) : "";
-        for (const std::string& a : args) command.append(" ").append(shellQuote(a));
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        command += " >" + shellQuote(out) + " 2>" + shellQuote(err);
+        for (const std::string& a : args) command += " " + shellQuote(a);
+        command += " >" + shellQuote(dir_ / "stdout") + " 2>" + shellQuote(dir_ / "stderr");
         const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(dir_ / "stdout"), readAll(dir_ / "stderr")};
     }
 
     std::string write(const std::string& name, const std::string& contents) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary) << contents;
-        return p;
+        std::ofstream(dir_ / name, std::ios::binary) << contents;
+        return dir_ / name;
     }
 
     static std::vector<std::string> split(const std::string& text, char at) {

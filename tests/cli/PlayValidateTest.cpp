@@ -1,14 +1,21 @@
 // tapforge-cli play (dry runs), validate and keys as a script or a scheduler sees them: exit
-// statuses, options and the lines printed.
+// statuses, options, the lines printed, and SIGINT at any moment of a busy run.
+#include <fcntl.h>
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
 #include "CliFixture.h"
 
 namespace tapforge {
 namespace {
 
 using namespace tapforge::test;
+using namespace std::chrono_literals;
 
-const std::string kExamples = std::string(TAPFORGE_SOURCE_DIR) + "/examples/";
-const std::string kScreen = kExamples + "screens/desktop.png";
+const std::string kExamples = std::string(TAPFORGE_SOURCE_DIR) + "/examples/", kScreen = kExamples + "screens/desktop.png";
 
 // A step as the file format writes it, with only the fields that matter here.
 std::string step(const std::string& id, const std::string& fields) {
@@ -19,7 +26,8 @@ std::string scriptJson(const std::vector<std::string>& steps, int loops = 1) {
     for (size_t i = 0; i < steps.size(); ++i) out += (i ? "," : "") + steps[i];
     return out + "]}";
 }
-const std::string kStopBranch = R"("onFailure":{"kind":"stop"})";
+// A colour check that fails at once on the shipped screen.
+const std::string kFailingCheck = R"("kind":"colorCheck","waitForCondition":false,"colorPoints":[{"id":"00000000-0000-4000-8000-0000000000AA","x":1,"y":1,"red":1,"green":2,"blue":3,"tolerance":0,"enabled":true}])";
 
 class PlayCli : public CliTest {
 protected:
@@ -33,139 +41,158 @@ protected:
 // Every shipped example ends on its own as a dry run on the shipped screen, well before the
 // bound (virtual time), with the status its ending calls for.
 TEST_F(PlayCli, EveryExampleRunsToItsEndOnTheShippedScreen) {
-    const std::map<std::string, int> expected = {
-        {"clicks.json", 0}, {"color-branches.json", 0}, {"demo.json", 0},
-        {"image-check.json", 1}, {"loops.json", 0}, {"lua-tour.json", 0},
-    };
+    const std::map<std::string, int> expected = {{"clicks.json", 0}, {"color-branches.json", 0}, {"demo.json", 0},
+                                                 {"image-check.json", 1}, {"loops.json", 0}, {"lua-tour.json", 0}};
     size_t seen = 0;
     for (const auto& entry : fs::directory_iterator(kExamples)) {
-        if (entry.path().extension() != ".json") continue;
         const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".json") continue;
         SCOPED_TRACE(name);
+        ASSERT_TRUE(expected.count(name)) << "a new example: add its status here";
         ++seen;
         const Outcome r = play(entry.path().string(), {"--timeout", "3600"});
         EXPECT_EQ(r.out.find("已到运行时间上限"), std::string::npos) << r.out;
-        ASSERT_TRUE(expected.count(name)) << "a new example: add its status here";
         EXPECT_EQ(r.status, expected.at(name)) << r.out << r.err;
     }
     EXPECT_EQ(seen, expected.size());
 }
 
 TEST_F(PlayCli, ExitStatusTellsHowTheRunEnded) {
-    const std::string failingCheck =
-        step("01", R"("kind":"colorCheck","waitForCondition":false,"colorPoints":[{"id":"00000000-0000-4000-8000-0000000000AA","x":1,"y":1,"red":1,"green":2,"blue":3,"tolerance":0,"enabled":true}],)" +
-                       kStopBranch);
-    const std::string luaError = step("02", R"("kind":"lua","luaFile":"bad.lua")");
-    write("bad.lua", "error('坏了')\n");
-    const std::string luaStop = step("03", R"("kind":"lua","luaFile":"stop.lua")");
-    write("stop.lua", "script.stop()\n");
-    const std::string luaExit = step("04", R"("kind":"lua","luaFile":"exit.lua")");
-    write("exit.lua", "os.exit(0)\nlog('不应执行')\n");
-    // The step has no time limit of its own: only the run's bounds it.
-    const std::string luaLoop = step("06", R"("kind":"lua","luaFile":"loop.lua","timeoutMs":0)");
-    write("loop.lua", "while true do end\n");
-    struct Case {
+    for (const auto& [name, source] : {std::pair{"bad", "error('坏了')\n"}, {"stop", "script.stop()\n"},
+                                       {"exit", "log('前')\nos.exit(3)\nlog('后')\n"}, {"loop", "while true do end\n"}})
+        write(std::string(name) + ".lua", source);
+    const std::string delay = step("05", R"("kind":"delay","delayMs":10)");
+    const struct {
         const char* name;
         std::string json;
         std::vector<std::string> options;
         int status;
-    };
-    const Case cases[] = {
-        {"ran to the end", scriptJson({step("05", R"("kind":"delay","delayMs":10)")}), {}, 0},
-        {"branch stop", scriptJson({failingCheck}), {}, 1},
-        {"Lua error", scriptJson({luaError}), {}, 1},
-        {"Lua script.stop()", scriptJson({luaStop}), {}, 1},
-        {"Lua os.exit()", scriptJson({luaExit}), {}, 1},
-        {"--timeout", scriptJson({step("05", R"("kind":"delay","delayMs":1000)")}, 0), {"--timeout", "2.5"}, 1},
-        {"--timeout in an endless Lua loop", scriptJson({luaLoop}), {"--timeout", "0.3"}, 1},
-        {"--max-steps", scriptJson({step("05", R"("kind":"delay","delayMs":10)")}, 0), {"--max-steps", "7"}, 1},
+        const char* says = "";   // in what the run prints
+    } cases[] = {
+        {"ran to the end", scriptJson({delay}), {}, 0},
+        {"branch stop", scriptJson({step("01", kFailingCheck + R"(,"onFailure":{"kind":"stop"})")}), {}, 1},
+        {"Lua error", scriptJson({step("02", R"("kind":"lua","luaFile":"bad.lua")")}), {}, 1},
+        {"Lua script.stop()", scriptJson({step("03", R"("kind":"lua","luaFile":"stop.lua")")}), {}, 1},
+        {"Lua os.exit() ends the run, not the process", scriptJson({step("07", R"("kind":"lua","luaFile":"exit.lua")"), delay}), {}, 1,
+         "前\n⏹ Lua 调用了 os.exit，脚本按要求停止\n"},
+        // the step has no time limit of its own: only the run's bounds it
+        {"--timeout in an endless Lua loop", scriptJson({step("04", R"("kind":"lua","luaFile":"loop.lua","timeoutMs":0)")}),
+         {"--timeout", "0.3"}, 1},
         {"empty script", scriptJson({}), {}, 3},
+        {"--speed 0", scriptJson({}), {"--speed", "0"}, 2},
+        {"not JSON", "{not json", {}, 2},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Outcome r = play(write("s.json", c.json), c.options);
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
     }
     EXPECT_EQ(play((dir_ / "missing.json").string()).status, 2);
-    EXPECT_EQ(play(write("s.json", "{not json")).status, 2);
-    EXPECT_EQ(play(write("s.json", scriptJson({})), {"--speed", "0"}).status, 2);
-}
-
-TEST_F(PlayCli, OsExitEndsTheRunNotTheProcess) {
-    write("exit.lua", "log('前')\nos.exit(3)\nlog('后')\n");
-    const Outcome r = play(write("s.json", scriptJson({step("01", R"("kind":"lua","luaFile":"exit.lua")"),
-                                                        step("02", R"("kind":"delay","delayMs":10)")})));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("前\n"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("后"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("⏹ Lua 调用了 os.exit，脚本按要求停止"), std::string::npos) << r.out;
 }
 
 // The options change the virtual times of the posted events exactly as they say.
 TEST_F(PlayCli, SpeedLoopsAndBoundsShapeTheRun) {
-    const std::string json = scriptJson({step("01", R"("kind":"delay","delayMs":1000)"),
-                                         step("02", R"("kind":"mouseClick","x":5,"y":6,"hasPoint":true)")},
-                                        1);
-    const std::string file = write("s.json", json);
+    const std::string file = write("s.json", scriptJson({step("01", R"("kind":"delay","delayMs":1000)"),
+                                                         step("02", R"("kind":"mouseClick","x":5,"y":6,"hasPoint":true)")}));
     const std::string events = (dir_ / "events.jsonl").string();
-    // The dry run's clock also moves with the real time spent between sleeps: each gap may
-    // carry a millisecond or two of it (more on a loaded machine), the first event may come late.
-    auto times = [&] {
+    const auto times = [&] {
         std::vector<int64_t> out;
         for (const std::string& line : lines(readAll(events))) out.push_back(std::stoll(line.substr(5)));
         return out;
     };
-    auto gaps = [&] {
-        const std::vector<int64_t> t = times();
-        std::vector<int64_t> out;
-        for (size_t i = 1; i < t.size(); ++i) out.push_back(t[i] - t[i - 1]);
-        return out;
-    };
     Outcome r = play(file, {"--speed", "4", "--loops", "3", "--events", events, "--verbose"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    ASSERT_EQ(times().size(), 6u);
-    EXPECT_GE(times()[0], 250);
-    const std::vector<int64_t> expected{20, 250, 20, 250, 20}, got = gaps();
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_NEAR(got[i], expected[i], 3) << "gap " << i << ": delays / 4, the click's own 20 ms kept";
     EXPECT_NE(r.out.find("#2 鼠标点击 · 左键单击 (5, 6)\n"), std::string::npos) << r.out;
+    // The dry run's clock also moves with the real time spent between sleeps: each gap may
+    // carry a millisecond or two of it (more on a loaded machine), the first event may come late.
+    const std::vector<int64_t> t = times(), gaps{20, 250, 20, 250, 20};
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_GE(t[0], 250);
+    for (size_t i = 0; i < gaps.size(); ++i)
+        EXPECT_NEAR(t[i + 1] - t[i], gaps[i], 3) << "gap " << i << ": delays / 4, the click's own 20 ms kept";
 
     r = play(file, {"--loops", "0", "--timeout", "2.1", "--events", events});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(times().size(), 4u) << "clicks at 1000 and 2020, then the time is up at 2100";
     EXPECT_NE(r.out.find("⏹ 已到运行时间上限（2100 ms）"), std::string::npos) << r.out;
-
     r = play(file, {"--loops", "0", "--max-steps", "5", "--events", events});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(times().size(), 4u) << "five steps: delay, click, delay, click, delay";
 }
 
+// Exit status, or -1 when the child did not end within `timeout` (it is then killed).
+int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs that never wait, interrupted at seeded random moments: every SIGINT ends the process
+// with status 130 after the stop line, whatever the run floods out.
+TEST_F(CliTest, InterruptEndsABusyDryRunEveryTime) {
+    write("loop.lua", "local n = 0\nwhile true do n = n + 1; log('第 ' .. n .. ' 次') end\n");
+    const std::string names[] = {"goto", "log", "delay", "lua"};
+    const std::string steps[] = {R"("kind":"comment")", R"("kind":"keyPress")", R"("kind":"delay","delayMs":1)",
+                                 R"("kind":"lua","luaFile":"loop.lua","timeoutMs":0)"};
+    for (int i = 0; i < 4; ++i)   // the step, then a jump back to it, for ever
+        write(names[i] + ".json", scriptJson({step("01", steps[i]),
+                                              step("02", R"("kind":"goto","gotoStepID":"00000000-0000-4000-8000-000000000001")")}, 0));
+    std::mt19937 random(18);
+    std::uniform_int_distribution<int> delayMs(0, 150);
+    for (int run = 0; run < 24; ++run) {
+        const std::string script = dir_ / (names[run % 4] + ".json");
+        const int wait = delayMs(random);
+        SCOPED_TRACE(names[run % 4] + " run " + std::to_string(run) + ", SIGINT after " + std::to_string(wait) + " ms");
+        const fs::path out = dir_ / ("out" + std::to_string(run) + ".txt");
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            execl(TAPFORGE_CLI_PATH, TAPFORGE_CLI_PATH, "play", script.c_str(), "--sim", kScreen.c_str(), nullptr);
+            _exit(127);
+        }
+        // From the run's start (sanitizer builds start slowly), a seeded while into the run.
+        const auto started = std::chrono::steady_clock::now();
+        while ((!fs::exists(out) || fs::is_empty(out)) && std::chrono::steady_clock::now() - started < 20s)
+            std::this_thread::sleep_for(2ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+        kill(pid, SIGINT);
+        ASSERT_EQ(waitFor(pid, 20s), 130);
+        const std::vector<std::string> printed = lines(readAll(out));
+        ASSERT_FALSE(printed.empty());
+        EXPECT_EQ(printed.back(), "⏹ 已手动停止");
+    }
+}
+
 TEST_F(CliTest, ValidateReportsOneLineForEachKindOfFinding) {
     write("here.lua", "return true\n");
-    const std::string waitingCheck =
-        R"("kind":"colorCheck","waitForCondition":false,"colorPoints":[{"id":"00000000-0000-4000-8000-0000000000AA","x":1,"y":1,"red":1,"green":2,"blue":3,"tolerance":0,"enabled":true}])";
-    const std::string json = scriptJson({
+    const std::string image = R"("kind":"imageCheck","template":{"widthPoints":4,"heightPoints":4,"originX":0,"originY":0,"pixelScale":1,"name":)";
+    const auto jumpTo = [](const char* id) { return kFailingCheck + R"(,"onFailure":{"kind":"jump","targetStepID":"00000000-0000-4000-8000-0000000000)" + id + "\"}"; };
+    const Outcome r = run({"validate", write("v.json", scriptJson({
         step("01", R"("kind":"goto","gotoStepID":"00000000-0000-4000-8000-000000000099")"),
-        step("02", R"("kind":"imageCheck","template":{"name":"a","widthPoints":4,"heightPoints":4,"originX":0,"originY":0,"pixelScale":1,"pngBase64":""})"),
-        step("03", R"("kind":"imageCheck","template":{"name":"b","widthPoints":4,"heightPoints":4,"originX":0,"originY":0,"pixelScale":1,"pngBase64":"aGVsbG8="})"),
+        step("02", image + R"("a","pngBase64":""})"),
+        step("03", image + R"("b","pngBase64":"aGVsbG8="})"),
         step("04", R"("kind":"lua","luaFile":"nowhere.lua")"),
         step("05", R"("kind":"lua","luaFile":"here.lua")"),
         step("06", R"("kind":"keyPress")"),
-        step("07", waitingCheck + R"(,"onFailure":{"kind":"jump","targetStepID":"00000000-0000-4000-8000-000000000006"})"),
+        step("07", jumpTo("06")),
         step("08", R"("kind":"delay","delayMs":100)"),
-        step("09", waitingCheck + R"(,"onFailure":{"kind":"jump","targetStepID":"00000000-0000-4000-8000-000000000008"})"),
-    });
-    const Outcome r = run({"validate", write("v.json", json)});
+        step("09", jumpTo("08")),   // a wait on the way back: no finding
+    }))});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
-                                "第 1 步：跳转目标步骤不存在",
-                                "第 2 步：图像判断没有设置图片",
-                                "第 3 步：图像判断的图片无法解码",
-                                "第 4 步：找不到 Lua 文件：nowhere.lua",
-                                "第 6 步：按键步骤未设置按键",
-                                "第 7 步：失败分支跳回第 6 步，其间没有任何等待，可能无限循环",
-                            }));
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"第 1 步：跳转目标步骤不存在", "第 2 步：图像判断没有设置图片",
+                                                      "第 3 步：图像判断的图片无法解码", "第 4 步：找不到 Lua 文件：nowhere.lua",
+                                                      "第 6 步：按键步骤未设置按键",
+                                                      "第 7 步：失败分支跳回第 6 步，其间没有任何等待，可能无限循环"}));
     EXPECT_EQ(run({"validate", kDemo}).status, 0);
     EXPECT_EQ(run({"validate", (dir_ / "missing.json").string()}).status, 2);
 }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 #include "model/ScriptJson.h"
 
@@ -16,11 +15,11 @@ Step stepFrom(const std::string& stepJson) {
     return r ? r.script->steps.at(0) : Step(StepKind::comment);
 }
 
-// Step summaries: truncation toward zero, character-not-byte cuts that keep clusters whole,
-// counts of enabled points only, path tails.
+// Truncation toward zero, character-not-byte cuts that keep clusters whole, counts of enabled
+// points only, path tails.
 TEST(StepSummary, ReadsAsInTheStepList) {
     const std::string point = R"({"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","x":0,"y":0,"red":0,"green":0,"blue":0,"tolerance":0,"enabled":)";
-    const std::string png = R"("widthPoints":1,"heightPoints":1,"originX":0,"originY":0,"pixelScale":1,"pngBase64":)";
+    const std::string image = R"({"kind":"imageCheck","threshold":0.855,"template":{"name":"按钮","widthPoints":1,"heightPoints":1,"originX":0,"originY":0,"pixelScale":1,"pngBase64":)";
     const std::pair<std::string, std::string> cases[] = {
         {R"({"kind":"mouseClick","hasPoint":true,"x":300.4,"y":200.9})", "左键单击 (300, 200)"},
         {R"({"kind":"mouseClick","hasPoint":true,"x":-0.7,"y":-12.9})", "左键单击 (0, -12)"},
@@ -37,101 +36,79 @@ TEST(StepSummary, ReadsAsInTheStepList) {
          "输入文本「0123456789012345678\U0001F468\u200D\U0001F469\u200D\U0001F467」"},
         {R"({"kind":"colorCheck","colorPoints":[)" + point + "true}," + point + "false}," + point + "true}]}",
          "颜色判断 · 2 个点 · 全部匹配"},
-        {R"({"kind":"imageCheck","template":{"name":"按钮",)" + png + R"(""}})", "图像判断 · 未选择图片"},
-        {R"({"kind":"imageCheck","threshold":0.855,"template":{"name":"按钮",)" + png + R"("iVBORw0KGgo="}})",
-         "图像判断 · 按钮 · 相似度 ≥ 85%"},
+        {image + R"(""}})", "图像判断 · 未选择图片"},
+        {image + R"("iVBORw0KGgo="}})", "图像判断 · 按钮 · 相似度 ≥ 85%"},
         {R"({"kind":"lua","luaFile":"lib/tools/"})", "Lua 脚本 · tools"},
-        {R"({"kind":"comment"})", "注释"},
-        {R"({"kind":"comment","note":"登录部分"})", "登录部分"},
+        {R"({"kind":"comment"})", "注释"}, {R"({"kind":"comment","note":"登录部分"})", "登录部分"},
     };
     for (const auto& [json, expected] : cases) EXPECT_EQ(stepFrom(json).summary(), expected) << json;
 }
 
-// Branch texts: rounding (not truncation) of the click point, click counts above two, jump
-// targets unset or deleted, after-actions ignored by the non-action kinds.
+// Rounding (not truncation) of the click point, click counts above two, jump targets unset or
+// deleted, after-actions ignored by the non-action kinds.
 TEST(BranchText, Reads) {
     const std::pair<const char*, const char*> cases[] = {
-        {R"({"kind":"jump"})", "跳转 → (未选择)"},
-        {R"({"kind":"jump","targetStepID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"})", "跳转 → (目标步骤已删除)"},
+        {R"({"kind":"jump"})", "跳转 → (未选择)"}, {R"({"kind":"jump","targetStepID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"})", "跳转 → (目标步骤已删除)"},
         {R"({"kind":"click","clickX":10.6,"clickY":2.2})", "左键单击 (11, 2) → 继续下一步"},
         {R"({"kind":"click","clickHasPoint":false,"clickCount":3,"clickButton":"right","afterAction":"stop"})",
          "右键双击 (当前位置) → 停止脚本"},
-        {R"({"kind":"click","clickCount":0})", "左键单击 (0, 0) → 继续下一步"},
         {R"({"kind":"clickRegion","clickCount":2,"clickButton":"center","afterAction":"restart"})",
          "中键双击 识别范围内随机点 → 重新开始"},
         {R"({"kind":"key"})", "按键（未设置）→ 继续下一步"},
         {R"({"kind":"key","keyCode":36,"keyModifiers":12,"afterAction":"jump"})", "按键 ⌃⌥Return → 跳转 → (未选择)"},
-        {R"({"afterAction":"stop"})", "继续下一步"},
+        {R"({"afterAction":"stop"})", "继续下一步"}, {R"({"kind":"click","clickCount":0})", "左键单击 (0, 0) → 继续下一步"},
     };
     for (const auto& [json, expected] : cases)
-        EXPECT_EQ(stepFrom(std::string(R"({"kind":"lua","onSuccess":)") + json + "}").onSuccess.display({}), expected)
-            << json;
+        EXPECT_EQ(stepFrom(std::string(R"({"kind":"lua","onSuccess":)") + json + "}").onSuccess.display({}), expected) << json;
 }
 
-TEST(BranchStepDisplay, FindsTheStepByIdentityNotPosition) {
+TEST(BranchText, FindsTheStepByIdentityNotPositionAndOnlyConditionsAndLuaHaveOne) {
     std::vector<Step> steps = {Step(StepKind::delay), Step(StepKind::goTo), Step(StepKind::comment)};
     steps[2].note = "末尾";
+    const Uuid last = steps[2].id;
     EXPECT_EQ(BranchTarget::stepDisplay(std::nullopt, steps), "(未选择)");
-    EXPECT_EQ(BranchTarget::stepDisplay(steps[2].id, steps), "第 3 步：末尾");
-    const Uuid moved = steps[2].id;
+    EXPECT_EQ(BranchTarget::stepDisplay(last, steps), "第 3 步：末尾");
     std::swap(steps[0], steps[2]);
-    EXPECT_EQ(BranchTarget::stepDisplay(moved, steps), "第 1 步：末尾");
+    EXPECT_EQ(BranchTarget::stepDisplay(last, steps), "第 1 步：末尾");
     steps.erase(steps.begin());
-    EXPECT_EQ(BranchTarget::stepDisplay(moved, steps), "(目标步骤已删除)");
-}
-
-TEST(BranchSummary, OnlyConditionAndLuaStepsHaveOne) {
-    const std::vector<Step> steps = {Step(StepKind::delay)};
+    EXPECT_EQ(BranchTarget::stepDisplay(last, steps), "(目标步骤已删除)");
     for (StepKind kind : allCases<StepKind>()) {
         Step s(kind);
         s.onFailure.kind = BranchKind::jump;
-        s.onFailure.targetStepID = steps[0].id;
-        const auto text = s.branchSummary(steps);
-        const bool expected = kind == StepKind::colorCheck || kind == StepKind::imageCheck || kind == StepKind::lua;
-        ASSERT_EQ(text.has_value(), expected) << rawValue(kind);
-        if (expected) {
-            EXPECT_EQ(*text, "成功: 继续下一步 ／ 失败: 跳转 → 第 1 步：延迟 500 ms");
-        }
+        s.onFailure.targetStepID = steps[1].id;
+        const bool branches = kind == StepKind::colorCheck || kind == StepKind::imageCheck || kind == StepKind::lua;
+        EXPECT_EQ(s.branchSummary(steps), branches ? std::optional<std::string>("成功: 继续下一步 ／ 失败: 跳转 → 第 2 步：延迟 500 ms")
+                                                   : std::nullopt) << rawValue(kind);
     }
 }
 
-TEST(ColorPointDisplay, TruncatesCoordinatesAndPrintsUpperHex) {
+TEST(ColorPointAndModifierTexts, Read) {
     ColorPoint p;
     p.x = -3.9, p.y = 45.2, p.red = 1, p.green = 0xAB, p.blue = 0x0C;
     EXPECT_EQ(p.display(), "(-3, 45) #01AB0C");
-    // A channel outside 0..255 (hand-edited file) stays a six-digit colour.
-    p.red = 300, p.green = -5;
+    p.red = 300, p.green = -5;   // a channel outside 0..255 (hand-edited file) stays a six-digit colour
     EXPECT_EQ(p.display(), "(-3, 45) #FF000C");
-    p.x = std::numeric_limits<double>::quiet_NaN();
+    p.x = std::nan("");
     EXPECT_EQ(p.display().substr(0, 5), "(nan,");
-}
 
-TEST(ModifierSetTexts, OrderOfSymbolsAndPresses) {
-    const ModifierSet all{31};
-    EXPECT_EQ(all.symbols(), "⌃⌥⇧⌘fn+");
-    const auto order = all.pressOrder();
+    const auto order = ModifierSet{31}.pressOrder();
+    EXPECT_EQ(ModifierSet{31}.symbols(), "⌃⌥⇧⌘fn+");
     ASSERT_EQ(order.size(), 5u);
     EXPECT_EQ(order.front(), std::make_pair(uint16_t{59}, ModifierSet::control()));
     EXPECT_EQ(order.back().first, 63);
     EXPECT_EQ(ModifierSet{}.cgFlags(), 0u);
-    // Unknown bits are carried but contribute nothing.
-    EXPECT_EQ(ModifierSet{64 | 1}.symbols(), "⌘");
+    EXPECT_EQ(ModifierSet{64 | 1}.symbols(), "⌘");   // unknown bits are carried but do nothing
     EXPECT_EQ(ModifierSet{64}.pressOrder().size(), 0u);
 }
 
+// New steps: a Lua step has no time limit (a decoded one keeps 5000 ms); clicks and moves get
+// the pointer's position, (0, 0) when it is unknown.
 TEST(StepCreate, KindSpecificDefaults) {
-    for (StepKind kind : allCases<StepKind>()) {
-        SCOPED_TRACE(std::string(rawValue(kind)));
-        const Step s = Step::create(kind, GlobalPoint{12.5, 99});
-        Step expected(kind);
-        expected.id = s.id;
-        if (kind == StepKind::lua) expected.timeoutMs = 0;
-        if (kind == StepKind::mouseClick || kind == StepKind::mouseMove) expected.hasPoint = true, expected.x = 12.5, expected.y = 99;
-        EXPECT_EQ(s, expected);
-    }
-    const Step unknownPointer = Step::create(StepKind::mouseMove, std::nullopt);
-    EXPECT_TRUE(unknownPointer.hasPoint);
-    EXPECT_EQ(unknownPointer.x, 0);
+    EXPECT_EQ(Step::create(StepKind::lua, GlobalPoint{1, 2}).timeoutMs, 0);
+    const Step click = Step::create(StepKind::mouseClick, GlobalPoint{12.5, 99}), move = Step::create(StepKind::mouseMove, std::nullopt);
+    EXPECT_TRUE(click.hasPoint && click.x == 12.5 && click.y == 99) << click.x << ", " << click.y;
+    EXPECT_TRUE(move.hasPoint && move.x == 0 && move.y == 0);
+    EXPECT_EQ(Step::create(StepKind::delay, std::nullopt).hasPoint, false);
     EXPECT_NE(Step::create(StepKind::delay, std::nullopt).id, Step::create(StepKind::delay, std::nullopt).id);
 }
 
