@@ -17,16 +17,20 @@ namespace tapforge::test {
 namespace {
 
 using platform::sim::SimClock;
+constexpr auto npos = std::string::npos;
 
 class LuaGuardTest : public GuardedTest {
 protected:
     void SetUp() override {
         GuardedTest::SetUp();
         setLuaGuardClock(clock);
+        fresh();
+    }
+    // A new state: t.stop() requests the interrupt, t.tick() moves virtual time on by 1 ms,
+    // s.started() tells a test on the real clock that the script's loop begins.
+    void fresh() {
         runtime = LuaRuntime::create();
         ASSERT_TRUE(runtime);
-        // t.stop() requests the interrupt; t.tick() moves virtual time on by 1 ms; s.started()
-        // tells a test on the real clock that the script's loop begins.
         runtime->registerTable("t", {{"stop", [](LuaRuntime&) { tfg_request_interrupt(1); return 0; }},
                                      {"tick", [this](LuaRuntime&) { clock->advance(1000); return 0; }}});
         runtime->registerTable("s", {{"started", [this](LuaRuntime&) { started = true; return 0; }}});
@@ -45,94 +49,71 @@ TEST_F(LuaGuardTest, NoHookIsSetWhileNothingIsPending) {
               LuaRunOutcome::success());
 }
 
-struct Escape {
-    const char* name;
-    const char* code;
-};
-std::string nameOf(const ::testing::TestParamInfo<Escape>& info) { return info.param.name; }
-
 // Virtual clock: the stop comes from a host call, the deadline passes in one.
-class GuardEscapeTest : public LuaGuardTest, public ::testing::WithParamInterface<Escape> {};
-
-TEST_P(GuardEscapeTest, StopAndTimeoutAreNotSwallowed) {
-    EXPECT_NE(run(std::string("t.stop()\n") + GetParam().code).message.find(kStopped), std::string::npos);
-    tfg_request_interrupt(0);
-    const int64_t start = clock->nowMicros();
-    tfg_set_deadline_ms(tfg_now_ms() + 50);
-    const LuaRunOutcome outcome = run(GetParam().code);
-    EXPECT_NE(outcome.message.find(kTimedOut), std::string::npos) << outcome.message;
-    EXPECT_EQ(clock->nowMicros() - start, 50'000) << "seen right after the host call that passes the deadline";
-    EXPECT_EQ(tfg_deadline_ms(), 0);
-    // The next step sets its own deadline; the state runs normally again.
-    tfg_set_deadline_ms(0);
-    EXPECT_EQ(run("local s = 0 for i = 1, 100000 do s = s + i end"), LuaRunOutcome::success());
+TEST_F(LuaGuardTest, PcallAndCoroutinesDoNotSwallowAStopOrATimeout) {
+    for (const std::string code : {"while true do pcall(function() while true do if t.tick then t.tick() end end end) end",
+                                   "while true do xpcall(function() while true do t.tick() end end, function(e) return e end) end",
+                                   "while true do coroutine.resume(coroutine.create(function() while true do t.tick() end end)) end"}) {
+        SCOPED_TRACE(code);
+        EXPECT_NE(run("t.stop() " + code).message.find(kStopped), npos);
+        tfg_request_interrupt(0);
+        const int64_t start = clock->nowMicros();
+        tfg_set_deadline_ms(tfg_now_ms() + 50);
+        EXPECT_NE(run(code).message.find(kTimedOut), npos);
+        EXPECT_EQ(clock->nowMicros() - start, 50'000) << "seen right after the host call that passes the deadline";
+        EXPECT_EQ(tfg_deadline_ms(), 0);
+        tfg_set_deadline_ms(0);   // as the next step does; the state runs normally again
+        EXPECT_EQ(run("local s = 0 for i = 1, 100000 do s = s + i end"), LuaRunOutcome::success());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, GuardEscapeTest,
-    ::testing::Values(
-        Escape{"pcall", "while true do pcall(function() while true do if t.tick then t.tick() end end end) end"},
-        Escape{"xpcall", "while true do xpcall(function() while true do t.tick() end end, function(e) return e end) end"},
-        Escape{"coroutine", "while true do coroutine.resume(coroutine.create(function() while true do t.tick() end end)) end"}),
-    nameOf);
 
 // Real clock: the stop comes from another thread, the deadline from the watchdog, while the
 // script runs pure Lua code with no host call to notice them, on a thread that blocks every
-// signal (as the threads a command starts to wait for its own signals do).
-class GuardFromOutsideTest : public LuaGuardTest, public ::testing::WithParamInterface<Escape> {
-protected:
-    LuaRunOutcome runBlocked(const std::string& code) {
+// signal (as the threads a command starts to wait for its own signals do). A stop that came
+// before a finalizer's or handler's loop would find nothing left to stop: those say when it begins.
+TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
+    const char* shapes[] = {
+        "while true do pcall(function() while true do end end) end",
+        "while true do coroutine.resume(coroutine.create(function() while true do end end)) end",
+        "while true do pcall(coroutine.wrap(function() for i = 1, math.huge do end end)) end",
+        "coroutine.wrap(function() local co = coroutine.create(function() while true do end end) "
+        "while true do coroutine.resume(co) end end)()",
+        "local co = coroutine.wrap(function() while true do coroutine.yield() end end) while true do co() end",
+        "local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = function() while true do end end}) "
+        "coroutine.yield() end) coroutine.resume(co) coroutine.close(co)",
+        // Lua runs finalizers with hooks off, and a message handler inside the hook that raised the guard's error.
+        "setmetatable({}, {__gc = function() s.started() while true do end end}) collectgarbage()",
+        "debug.setmetatable(setmetatable({}, {}), {__gc = function() s.started() while true do end end}) collectgarbage()",
+        "xpcall(function() while true do end end, function(e) while true do end end)",
+        "xpcall(error, function(e) s.started() while true do end end)",
+    };
+    auto runBlocked = [&](const std::string& code) {
         LuaRunOutcome outcome;
-        std::thread worker([&] {
+        std::thread([&] {
             sigset_t all;
             sigfillset(&all);
             pthread_sigmask(SIG_BLOCK, &all, nullptr);
             outcome = run(code);
+        }).join();
+        return outcome.message;
+    };
+    for (const std::string code : shapes) {
+        SCOPED_TRACE(code);
+        resetGuard();
+        fresh();
+        started = false;
+        std::thread stopper([&] {
+            while (!started) std::this_thread::yield();
+            tfg_request_interrupt(1);
         });
-        worker.join();
-        return outcome;
+        EXPECT_NE(runBlocked(code.find("s.started()") == npos ? "s.started() " + code : code).find(kStopped), npos);
+        stopper.join();
+        tfg_request_interrupt(0);
+        tfg_set_deadline_ms(tfg_now_ms() + 30);
+        EXPECT_NE(runBlocked(code).find(kTimedOut), npos);
+        EXPECT_EQ(tfg_deadline_ms(), 0);
     }
-};
-
-TEST_P(GuardFromOutsideTest, StopAndDeadlineEndIt) {
-    setLuaGuardClock(nullptr);
-    std::thread stopper([&] {
-        while (!started) std::this_thread::yield();
-        tfg_request_interrupt(1);
-    });
-    // A stop that comes before the finalizer or handler loops would find nothing left to stop:
-    // those cases say themselves when their loop begins.
-    const std::string code = GetParam().code;
-    const LuaRunOutcome stopped = runBlocked(code.find("s.started()") == std::string::npos ? "s.started() " + code : code);
-    stopper.join();
-    EXPECT_NE(stopped.message.find(kStopped), std::string::npos) << stopped.message;
-
-    tfg_request_interrupt(0);
-    tfg_set_deadline_ms(tfg_now_ms() + 30);
-    const LuaRunOutcome timedOut = runBlocked(code);
-    EXPECT_NE(timedOut.message.find(kTimedOut), std::string::npos) << timedOut.message;
-    EXPECT_EQ(tfg_deadline_ms(), 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, GuardFromOutsideTest,
-    ::testing::Values(
-        Escape{"pcall", "while true do pcall(function() while true do end end) end"},
-        Escape{"resume", "while true do coroutine.resume(coroutine.create(function() while true do end end)) end"},
-        Escape{"wrap", "while true do pcall(coroutine.wrap(function() for i = 1, math.huge do end end)) end"},
-        Escape{"nested", "coroutine.wrap(function() local co = coroutine.create(function() while true do end end) "
-                         "while true do coroutine.resume(co) end end)()"},
-        Escape{"yielding", "local co = coroutine.wrap(function() while true do coroutine.yield() end end) while true do co() end"},
-        Escape{"closing", "local co = coroutine.create(function() local x <close> = setmetatable({}, "
-                          "{__close = function() while true do end end}) coroutine.yield() end) "
-                          "coroutine.resume(co) coroutine.close(co)"},
-        // Lua runs finalizers with hooks off, and a message handler inside the hook that raised the guard's error.
-        Escape{"finalizer", "setmetatable({}, {__gc = function() s.started() while true do end end}) collectgarbage()"},
-        Escape{"debugFinalizer",
-               "debug.setmetatable(setmetatable({}, {}), {__gc = function() s.started() while true do end end}) collectgarbage()"},
-        Escape{"messageHandler", "xpcall(function() while true do end end, function(e) while true do end end)"},
-        Escape{"handlerOfOwnError", "xpcall(error, function(e) s.started() while true do end end)"}),
-    nameOf);
 
 // A finalizer still pending when the state is closed runs then, at the end of the run.
 TEST_F(LuaGuardTest, LoopingFinalizerRunByClosingTheStateEndsOnStop) {
@@ -204,7 +185,7 @@ TEST(GuardedCoroutinesTest, BehaveAsLuasOwn) {
 }
 
 // Success leaves all results, failure exactly one value; what lay below stays untouched.
-TEST(ShimStackTest, RunsLeaveResultsOrOneMessage) {
+TEST(ShimStackTest, RunsLeaveAllResultsOrOneMessage) {
     lua_State* L = luaL_newstate();
     luaL_openlibs(L);
     tfg_install_hook(L);
@@ -213,17 +194,16 @@ TEST(ShimStackTest, RunsLeaveResultsOrOneMessage) {
     EXPECT_EQ(tfg_gettop(L), 4);
     EXPECT_EQ(tfg_type(L, 4), tfg_TNIL());
     EXPECT_STREQ(tfg_tolstring(L, 3, nullptr), "two");
-    auto oneValue = [&](int status, int expected) {
+    auto oneMessage = [&](int status, int expected, const std::string& message) {
         EXPECT_EQ(status, expected);
         EXPECT_EQ(tfg_gettop(L), 2);
+        EXPECT_TRUE(std::string(tfg_tolstring(L, 2, nullptr)).starts_with(message)) << message;
         tfg_settop(L, 1);
     };
     tfg_settop(L, 1);
-    const int failed = tfg_run_string(L, "local a, b, c = 1, 2, 3 error('bad')", "=fails");
-    EXPECT_STREQ(tfg_tolstring(L, 2, nullptr), "fails:1: bad");
-    oneValue(failed, LUA_ERRRUN);
-    oneValue(tfg_run_string(L, "x = 1 +", "=syntax"), LUA_ERRSYNTAX);
-    oneValue(tfg_run_file(L, "/nonexistent/file.lua"), LUA_ERRFILE);
+    oneMessage(tfg_run_string(L, "local a, b, c = 1, 2, 3 error('bad')", "=fails"), LUA_ERRRUN, "fails:1: bad");
+    oneMessage(tfg_run_string(L, "x = 1 +", "=syntax"), LUA_ERRSYNTAX, "syntax:1:");
+    oneMessage(tfg_run_file(L, "/nonexistent/file.lua"), LUA_ERRFILE, "cannot open");
     EXPECT_EQ(lua_tointeger(L, 1), 99);
     lua_close(L);
 }

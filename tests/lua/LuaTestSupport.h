@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 
@@ -35,10 +34,7 @@ public:
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~ScratchFolder() { std::filesystem::remove_all(path_, ignored_); }
     const std::filesystem::path& path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
@@ -52,6 +48,7 @@ public:
 private:
     static inline int counter_ = 0;
     std::filesystem::path path_;
+    std::error_code ignored_;
 };
 
 // A run's results as "true|5|x|<table>|nil", or "error: message".

@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Input, MacroCallTest,
     ::testing::Values(
-        Call{"mouse.click()", "", "left@50,60#1^"},
-        Call{"mouse.click('right', 2)", "", "right@50,60#1^ right@50,60#2^"},
+        Call{"mouse.click()", "", "left@50,60#1^"}, Call{"mouse.click('right', 2)", "", "right@50,60#1^ right@50,60#2^"},
         Call{"mouse.click(100, 200, 9)", "", "left@100,200#1^ left@100,200#2^ left@100,200#1^ left@100,200#1^ left@100,200#1^"},
         Call{"mouse.click(100, 200, '右键', 3)", "", "right@100,200#1^ right@100,200#2^ right@100,200#1^"},
         Call{"mouse.click('r', 'M', 0)", "", "center@50,60#1^"}, Call{"mouse.click(10, 20, 2.5)", "", "left@10,20#1^"},
@@ -75,8 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"return color.get(110, 110)", "255|0|0|#FF0000"},
         // On the red square's corner: 4 of the 9 averaged pixels are red.
         Call{"local r, g, b, hex = screen.color(100, 100) return hex", "#FF8D8D"},
-        Call{"color.get(1)", "error: color.get(x, y) 需要坐标"},
-        Call{"screen.color('a', 2)", "error: screen.color(x, y) 需要坐标"},
+        Call{"color.get(1)", "error: color.get(x, y) 需要坐标"}, Call{"screen.color('a', 2)", "error: screen.color(x, y) 需要坐标"},
         Call{"color.get(110, 110)", kGrabBad, "", {}, -1, grabFails},
         Call{"color.match(110, 110, '#f00')", kGrabBad, "", {}, -1, grabFails},
         Call{"color.get(-50, -50)", kGrabBad},   // off the desktop
@@ -118,8 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
     Screen, MacroCallTest,
     ::testing::Values(
         Call{"return image.find('logo')", "312|48|1"}, Call{"return image.find('LoGo', 0.95)", "312|48|1"},
-        Call{"return image.find('absent')", "nil"},
-        Call{"image.find('nope')", "error: 模板库中没有名为「nope」的图片"},
+        Call{"return image.find('absent')", "nil"}, Call{"image.find('nope')", "error: 模板库中没有名为「nope」的图片"},
         Call{"image.find('broken')", "error: 模板「broken」解码失败"},
         Call{"image.find(5)", "error: image.find(\"模板名\"[, 相似度]) 需要模板名称"},
         Call{"image.find('logo')", "error: 截屏失败，请确认已授权「屏幕录制」", "", {}, -1, grabFails},
