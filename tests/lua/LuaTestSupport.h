@@ -1,13 +1,12 @@
-// Shared helpers of the Lua tests: a scratch folder for Lua files, and a fixture that leaves
-// the process-wide guard (interrupt flag, deadline, clock) as it found it.
+// Shared helpers of the Lua tests: a scratch folder for Lua files, results as one line of text,
+// and a fixture that leaves the process-wide guard (interrupt flag, deadline, clock) as found.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <ostream>
+#include <sstream>
 #include <string>
 
 #include <unistd.h>
@@ -17,45 +16,54 @@
 
 namespace tapforge {
 
-// Readable failures for the two result types.
 inline void PrintTo(const LuaRunOutcome& outcome, std::ostream* os) {
     *os << (outcome.succeeded ? "success" : "failure(\"" + outcome.message + "\")");
-}
-inline void PrintTo(const LuaValue& value, std::ostream* os) {
-    *os << "LuaValue(kind " << static_cast<int>(value.kind) << ", " << value.boolean << ", " << value.number << ", \""
-        << value.text << "\")";
 }
 
 }  // namespace tapforge
 
 namespace tapforge::test {
 
+inline constexpr const char* kStopped = "脚本已被用户中断";
+inline constexpr const char* kTimedOut = "Lua 脚本执行超时";
+
 class ScratchFolder {
 public:
-    ScratchFolder() {
-        // Short, so that Lua's chunk names (cut at 60 bytes) show whole paths in messages.
-        static int counter = 0;
-        path_ = std::filesystem::path("/tmp") / ("tfl" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    // Short, so that Lua's chunk names (cut at 60 bytes) show whole paths in messages.
+    ScratchFolder() : path_("/tmp/tfl" + std::to_string(::getpid()) + "-" + std::to_string(++counter_)) {
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~ScratchFolder() { std::filesystem::remove_all(path_, ignored_); }
     const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
     // Writes `text` to `name` inside the folder (sub-folders created) and returns the full path.
     std::string write(const std::string& name, const std::string& text) const {
-        const auto file = path_ / name;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << text;
-        return file.string();
+        std::filesystem::create_directories((path_ / name).parent_path());
+        std::ofstream(path_ / name, std::ios::binary) << text;
+        return *this / name;
     }
 
 private:
+    static inline int counter_ = 0;
     std::filesystem::path path_;
+    std::error_code ignored_;
 };
+
+// A run's results as "true|5|x|<table>|nil", or "error: message".
+inline std::string show(const std::pair<LuaRunOutcome, std::vector<LuaValue>>& run) {
+    if (!run.first.succeeded) return "error: " + run.first.message;
+    std::ostringstream out;
+    for (const LuaValue& v : run.second) {
+        if (&v != &run.second.front()) out << "|";
+        if (v.kind == LuaValue::Kind::number) out << v.number;
+        else if (v.kind == LuaValue::Kind::boolean) out << (v.boolean ? "true" : "false");
+        else if (v.kind == LuaValue::Kind::nilValue) out << "nil";
+        else out << (v.kind == LuaValue::Kind::other ? "<" + v.text + ">" : v.text);
+    }
+    return out.str();
+}
 
 class GuardedTest : public ::testing::Test {
 protected:
