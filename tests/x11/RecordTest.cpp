@@ -29,16 +29,6 @@ std::vector<std::string> actions(const std::vector<Step>& steps) {
 class X11Record : public X11Test {
 protected:
     X11Record() { usesCli = true; }
-    void SetUp() override {
-        X11Test::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        other = std::make_unique<OtherClient>(server->display());
-        ASSERT_NE(other->display(), nullptr);
-    }
-    void TearDown() override {
-        other.reset();   // before the server goes: Xlib ends the process on a lost connection
-        X11Test::TearDown();
-    }
     // Another client's input at global points, one device event per word, so that the test
     // controls the pauses: "x,y" moves there, "n" clicks button n, "+n" and "-n" press and let
     // go of it, "~ms" waits.
@@ -66,7 +56,6 @@ protected:
         return decoded.script.value_or(Script{});
     }
 
-    std::unique_ptr<OtherClient> other;
     TempFolder folder{"tapforge-record"};
 };
 

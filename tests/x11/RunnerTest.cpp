@@ -64,8 +64,8 @@ TEST_F(X11Runner, WindowReceivesExactlyTheScriptsClicksAndKeys) {
     EXPECT_TRUE(nothingHeld(window.display()));
 }
 
-// A stop during a 600-second drag ends it within a second; a run that ends with a key and a
-// button still down lets go of them. (A stop during a wait is checked through tapforge-cli.)
+// A stop during a 600-second drag ends it within a second; a stop during a wait, and the end of
+// a run with a key and a button still down, let go of them.
 TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
     CountingWindow window(server->display());
     Step move(StepKind::mouseMove);
@@ -82,12 +82,18 @@ TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
     EXPECT_EQ(window.buttonPresses[1], 1);
     EXPECT_EQ(window.buttonReleases[1], 1);
 
-    script.steps = {key(0, KeyEventKind::down, ModifierSet::control()), click(50, 50, ClickKind::down)};
-    play(script);
-    window.pump();
-    EXPECT_TRUE(nothingHeld(window.display()));
-    EXPECT_EQ(window.buttonPresses[1], window.buttonReleases[1]);
-    EXPECT_EQ(window.keyPresses, window.keyReleases);
+    Step wait(StepKind::delay);
+    wait.delayMs = 60'000;
+    script.steps = {key(0, KeyEventKind::down, ModifierSet::control()), click(50, 50, ClickKind::down), wait};
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped during the wait" : "ended with both still down");
+        if (stop) play(script, 300ms);
+        else script.steps.pop_back(), play(script);
+        window.pump();
+        EXPECT_TRUE(nothingHeld(window.display()));
+        EXPECT_EQ(window.buttonPresses[1], window.buttonReleases[1]);
+        EXPECT_EQ(window.keyPresses, window.keyReleases);
+    }
 }
 
 // Every key code either posts a key or says that it cannot: right Command posts Super_R,

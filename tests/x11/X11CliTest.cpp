@@ -38,11 +38,10 @@ TEST_F(X11Cli, ScreenshotOfARectangleHoldsTheColourShownThere) {
 
 // What a killed run left pressed through XTEST is let go; the server reports nothing held after.
 TEST_F(X11Cli, ReleaseLetsGoOfKeysAndButtonsLeftDown) {
-    OtherClient other(server->display());
-    other.press(XK_Shift_L, true);
-    other.press(XK_a, true);
-    other.button(1, true);
-    ASSERT_EQ(keysHeld(other.display()).size(), 2u);
+    other->press(XK_Shift_L, true);
+    other->press(XK_a, true);
+    other->button(1, true);
+    ASSERT_EQ(keysHeld(other->display()).size(), 2u);
     EXPECT_EQ(runCli({"release"}), (Outcome{0, "已松开 2 个按键、1 个鼠标按钮\n"}));
-    EXPECT_TRUE(nothingHeld(other.display()));
+    EXPECT_TRUE(nothingHeld(other->display()));
 }

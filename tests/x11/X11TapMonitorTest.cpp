@@ -19,17 +19,11 @@ protected:
         X11Test::SetUp();
         if (HasFatalFailure()) return;
         ASSERT_TRUE(desktop->tap->start([this](const TapEvent& e) { events.push_back(e); }));
-        other = std::make_unique<OtherClient>(server->display());
-    }
-    void TearDown() override {
-        other.reset();   // before the server goes
-        X11Test::TearDown();
     }
     bool startMonitor() { return desktop->keyMonitor->start([this](const KeyDown& k) { keys.push_back(k); }); }
 
     std::vector<TapEvent> events;
     std::vector<KeyDown> keys;
-    std::unique_ptr<OtherClient> other;
 };
 
 // Every key of the table, pressed by another client, comes back as its virtual code; and each

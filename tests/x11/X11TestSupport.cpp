@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <string_view>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -238,14 +237,13 @@ Child::Child(const std::vector<std::string>& args, const std::string& display) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> env{"DISPLAY=" + display};
-    for (char** e = environ; *e; ++e)
-        if (!std::string_view(*e).starts_with("DISPLAY=")) env.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr), envp.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    // env sets DISPLAY and replaces itself with the program, keeping its process id.
+    std::vector<std::string> line{"/usr/bin/env", "DISPLAY=" + display};
+    line.insert(line.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : line) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     out_ = out[0];
@@ -310,10 +308,13 @@ void X11Test::SetUp() {
     options.display = server->display();
     desktop = platform::x11::openX11Desktop(loop.poster(), &error, options);
     ASSERT_TRUE(desktop) << error;
+    other = std::make_unique<OtherClient>(server->display());
+    ASSERT_NE(other->display(), nullptr);
 }
 
 void X11Test::TearDown() {
     desktop.reset();
+    other.reset();
     if (monitorClient_ && server->running()) XCloseDisplay(monitorClient_);
     monitorClient_ = nullptr;
     server.reset();

@@ -178,6 +178,7 @@ protected:
     std::unique_ptr<XvfbServer> server;
     MainLoop loop;
     std::optional<platform::Desktop> desktop;
+    std::unique_ptr<OtherClient> other;   // closed before the server goes: Xlib ends a process on a lost connection
     bool twoMonitors = false;
 
 private:
