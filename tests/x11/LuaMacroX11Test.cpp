@@ -1,10 +1,8 @@
 // The macro library on a real X server: what a Lua file does with the mouse and the keyboard
 // reaches a window, what it reads of the screen is what the server shows, and a stop from
 // another thread ends a busy file and a wait.
-
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 #include "X11TestSupport.h"
 #include "input/InputPlayer.h"
@@ -13,10 +11,6 @@
 #include "lua/LuaRuntime.h"
 #include "vision/Base64.h"
 #include "vision/PngCodec.h"
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
-#undef Bool
-#undef None
 
 using namespace tapforge;
 using namespace tapforge::testing;
@@ -25,13 +19,6 @@ namespace {
 
 class X11Macro : public X11Test {
 protected:
-    void SetUp() override {
-        X11Test::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        resetGuard();
-        setLuaGuardClock(desktop->clock);
-        player = std::make_unique<InputPlayer>(desktop->events, desktop->clock);
-    }
     void TearDown() override {
         runtime.reset();   // before the library its functions call
         api.reset();
@@ -39,44 +26,21 @@ protected:
         resetGuard();
         X11Test::TearDown();
     }
-    static void resetGuard() {
-        tfg_request_interrupt(0);
-        tfg_set_deadline_ms(0);
-        setLuaGuardClock(nullptr);
-    }
-
+    static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
     void install(std::map<std::string, ImageTemplate> templates = {}) {
-        LuaMacroAPI::Context context;
-        context.player = player.get();
-        context.clock = desktop->clock.get();
-        context.screens = desktop->screens;
-        context.grab = desktop->grab;
-        context.templates = std::move(templates);
-        context.log = [this](const std::string& line) { logs.push_back(line); };
+        resetGuard();
+        setLuaGuardClock(desktop->clock);
+        player = std::make_unique<InputPlayer>(desktop->events, desktop->clock);
         runtime = LuaRuntime::create();
-        api = std::make_unique<LuaMacroAPI>(std::move(context));
+        api = std::make_unique<LuaMacroAPI>(LuaMacroAPI::Context{player.get(), desktop->clock.get(), desktop->screens,
+                                                                 desktop->grab, std::move(templates),
+                                                                 [this](const std::string& line) { logs.push_back(line); }});
         api->install(*runtime);
     }
     // "" for success, else the failure message.
     std::string run(const std::string& code) {
         const LuaRunOutcome outcome = runtime->runString(code, "=x11");
         return outcome.succeeded ? std::string() : "failed: " + outcome.message;
-    }
-
-    // The template `name` cut from the screen as it is now.
-    ImageTemplate grabTemplate(const std::string& name, platform::Rect rect) {
-        platform::RgbaImage image;
-        EXPECT_TRUE(desktop->grab->grab(rect, image));
-        const auto png = vision::PngCodec::encode(image);
-        EXPECT_TRUE(png);
-        ImageTemplate t;
-        t.name = name;
-        t.widthPoints = rect.width;
-        t.heightPoints = rect.height;
-        t.originX = rect.x;
-        t.originY = rect.y;
-        t.pngBase64 = png ? vision::encodeBase64(*png) : std::string();
-        return t;
     }
 
     std::unique_ptr<InputPlayer> player;
@@ -86,7 +50,7 @@ protected:
 };
 
 TEST_F(X11Macro, MouseAndKeyboardReachTheWindow) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    CountingWindow window(server->display());
     install();
     ASSERT_EQ(run("mouse.click(100, 100) mouse.rightClick(200, 150) mouse.doubleClick(300, 200) "
                   "mouse.drag(10, 10, 60, 40, 50) keyboard.type('aB') keyboard.press('ctrl+c') "
@@ -110,18 +74,22 @@ TEST_F(X11Macro, MouseAndKeyboardReachTheWindow) {
 }
 
 TEST_F(X11Macro, ScreenReadsShowWhatTheServerDraws) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
-    const int ox = originX();
+    CountingWindow window(server->display());
     // Grey levels far apart, so that no partial overlap with the black desktop looks alike.
-    window.fill(ox + 400, 300, 30, 30, 0xF0F0F0);
-    window.fill(ox + 430, 300, 30, 30, 0x3366CC);
-    window.fill(ox + 400, 330, 60, 30, 0xA0A0A0);
-    auto mark = grabTemplate("Mark", {400, 300, 60, 60});
-    // Move the mark so that finding it is not reading back where it was cut.
-    window.fill(ox + 400, 300, 60, 60, 0x000000);
-    window.fill(ox + 700, 500, 30, 30, 0xF0F0F0);
-    window.fill(ox + 730, 500, 30, 30, 0x3366CC);
-    window.fill(ox + 700, 530, 60, 30, 0xA0A0A0);
+    auto drawMark = [&](int x, int y) {
+        window.fill(originX() + x, y, 30, 30, 0xF0F0F0);
+        window.fill(originX() + x + 30, y, 30, 30, 0x3366CC);
+        window.fill(originX() + x, y + 30, 60, 30, 0xA0A0A0);
+    };
+    drawMark(400, 300);
+    platform::RgbaImage image;
+    ASSERT_TRUE(desktop->grab->grab({400, 300, 60, 60}, image));
+    ImageTemplate mark;
+    mark.name = "Mark", mark.widthPoints = 60, mark.heightPoints = 60, mark.originX = 400, mark.originY = 300;
+    mark.pngBase64 = vision::encodeBase64(vision::PngCodec::encode(image).value());
+    // Moved, so that finding it is not reading back where it was cut.
+    window.fill(originX() + 400, 300, 60, 60, 0x000000);
+    drawMark(700, 500);
     install({{"Mark", mark}});
     ASSERT_EQ(run("local r, g, b, hex = color.get(745, 515) log(hex) "
                   "log(tostring(color.match(715, 515, '#F0F0F0')), tostring(color.match(715, 515, 0, 0, 255, 10))) "
@@ -136,15 +104,15 @@ TEST_F(X11Macro, ScreenReadsShowWhatTheServerDraws) {
 TEST_F(X11Macro, StopFromAnotherThreadEndsABusyFileAndAWait) {
     install();
     for (const char* code : {"s = 0 while true do s = s + 1 end", "color.wait(5, 5, '#123456', 0, 600000) while true do end"}) {
+        SCOPED_TRACE(code);
         std::thread stopper([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(100ms);
             tfg_request_interrupt(1);
         });
         const auto started = std::chrono::steady_clock::now();
-        const std::string outcome = run(code);
+        EXPECT_EQ(run(code), "failed: 脚本已被用户中断");
         stopper.join();
-        EXPECT_EQ(outcome, "failed: 脚本已被用户中断") << code;
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << code;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
         tfg_request_interrupt(0);
     }
 }

@@ -1,15 +1,10 @@
 // The script runner on a real X server: a helper window receives exactly the clicks and keys a
 // script posts, and nothing stays pressed however the run ends.
-
-#include <chrono>
-
-#include "X11TestSupport.h"
-#include "engine/MainLoop.h"
-#include "engine/ScriptRunner.h"
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-#undef Bool
-#undef None
+
+#include "X11TestSupport.h"
+#include "engine/ScriptRunner.h"
 
 using namespace tapforge;
 using namespace tapforge::testing;
@@ -30,22 +25,25 @@ Step key(uint16_t code, KeyEventKind kind, ModifierSet modifiers = {}) {
 
 class X11Runner : public X11Test {
 protected:
-    void play(const Script& script, std::optional<std::chrono::milliseconds> stopAfter = std::nullopt) {
+    // Plays `script` to its end, or stops it after `stopAfter` (calling `beforeStop` first):
+    // answers how long the run took to end after the stop.
+    std::chrono::steady_clock::duration play(const Script& script, std::optional<std::chrono::milliseconds> stopAfter = {},
+                                             const std::function<void()>& beforeStop = {}) {
         ScriptRunner runner(ScriptRunnerServices{*desktop, loop.poster(), nullptr, {}});
         runner.onLog = [this](const std::string& line) { log.push_back(line); };
         runner.start(script, std::nullopt);
-        if (stopAfter) {
-            loop.runUntil([] { return false; }, *stopAfter);
-            runner.stop();
-        }
-        ASSERT_TRUE(loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::seconds(20)));
+        if (stopAfter) runFor(*stopAfter);
+        if (beforeStop) beforeStop();
+        const auto stopped = std::chrono::steady_clock::now();
+        if (stopAfter) runner.stop();
+        EXPECT_TRUE(runUntil([&] { return !runner.isRunning(); }, 20s));
+        return std::chrono::steady_clock::now() - stopped;
     }
-    MainLoop loop;
     std::vector<std::string> log;
 };
 
 TEST_F(X11Runner, WindowReceivesExactlyTheScriptsClicksAndKeys) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    CountingWindow window(server->display());
     Step typing(StepKind::typeText);
     typing.text = "aB";
     Script script;
@@ -54,70 +52,54 @@ TEST_F(X11Runner, WindowReceivesExactlyTheScriptsClicksAndKeys) {
                     key(1, KeyEventKind::press, ModifierSet::command() | ModifierSet::shift()), typing};
     play(script);
     window.pump();
-    EXPECT_EQ(window.buttonPresses[1], 3);
-    EXPECT_EQ(window.buttonReleases[1], 3);
-    EXPECT_EQ(window.buttonPresses[3], 1);
-    EXPECT_EQ(window.buttonReleases[3], 1);
-    EXPECT_EQ(window.buttonPresses[2], 0);
+    const int* down = window.buttonPresses;
+    const int* up = window.buttonReleases;
+    EXPECT_EQ((std::array{down[1], up[1], down[2], down[3], up[3]}), (std::array{3, 3, 0, 1, 1}));
     // Shift, Super, s; then a; then Shift, b.
     EXPECT_EQ(window.keyPresses, 6);
     EXPECT_EQ(window.keyReleases, 6);
     EXPECT_EQ(window.lastKeycode, XKeysymToKeycode(window.display(), XK_b));
     EXPECT_EQ(window.lastKeyState & ShiftMask, unsigned{ShiftMask});
     EXPECT_EQ(log.back(), "✔︎ 全部循环执行完毕");
-    EXPECT_TRUE(keysHeld(window.display()).empty());
-    EXPECT_EQ(buttonsHeld(window.display()), 0u);
+    EXPECT_TRUE(nothingHeld(window.display()));
 }
 
+// A stop during a 600-second drag ends it within a second; a stop during a wait, and the end of
+// a run with a key and a button still down, let go of them.
 TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
-    Step wait(StepKind::delay);
-    wait.delayMs = 60'000;
-    Script held;
-    held.steps = {key(0, KeyEventKind::down, ModifierSet::control()), click(50, 50, ClickKind::down), wait};
-
-    play(held, std::chrono::milliseconds(300));
-    window.pump();
-    EXPECT_EQ(log.back(), "⏹ 已手动停止");
-    EXPECT_TRUE(keysHeld(window.display()).empty());
-    EXPECT_EQ(buttonsHeld(window.display()), 0u);
-    EXPECT_EQ(window.buttonPresses[1], window.buttonReleases[1]);
-    EXPECT_EQ(window.keyPresses, window.keyReleases);
-
-    held.steps.pop_back();   // now the run ends by itself with both still down
-    play(held);
-    window.pump();
-    EXPECT_TRUE(keysHeld(window.display()).empty());
-    EXPECT_EQ(buttonsHeld(window.display()), 0u);
-    EXPECT_EQ(window.keyPresses, window.keyReleases);
-}
-
-TEST_F(X11Runner, StopDuringA600SecondDragEndsWithinASecondWithNothingHeld) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    CountingWindow window(server->display());
     Step move(StepKind::mouseMove);
     move.x = 400, move.y = 300, move.hasPoint = true, move.moveDurationMs = 600'000;
-    Script drag;
-    drag.steps = {click(20, 20, ClickKind::down), move, click(400, 300, ClickKind::up)};
-    ScriptRunner runner(ScriptRunnerServices{*desktop, loop.poster(), nullptr, {}});
-    runner.onLog = [this](const std::string& line) { log.push_back(line); };
-    runner.start(drag, std::nullopt);
-    loop.runUntil([] { return false; }, std::chrono::milliseconds(300));
-    EXPECT_EQ(buttonsHeld(window.display()), unsigned{Button1Mask}) << "the drag holds the button";
-    const auto stopped = std::chrono::steady_clock::now();
-    runner.stop();
-    ASSERT_TRUE(loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::seconds(20)));
-    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
+    Script script;
+    script.steps = {click(20, 20, ClickKind::down), move, click(400, 300, ClickKind::up)};
+    const auto stopping = play(script, 300ms, [&] {
+        EXPECT_EQ(buttonsHeld(window.display()), unsigned{Button1Mask}) << "the drag holds the button";
+    });
+    EXPECT_LT(stopping, 1s);
     EXPECT_EQ(log.back(), "⏹ 已手动停止");
-    EXPECT_EQ(buttonsHeld(window.display()), 0u);
+    EXPECT_TRUE(nothingHeld(window.display()));
     window.pump();
     EXPECT_EQ(window.buttonPresses[1], 1);
     EXPECT_EQ(window.buttonReleases[1], 1);
+
+    Step wait(StepKind::delay);
+    wait.delayMs = 60'000;
+    script.steps = {key(0, KeyEventKind::down, ModifierSet::control()), click(50, 50, ClickKind::down), wait};
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped during the wait" : "ended with both still down");
+        if (stop) play(script, 300ms);
+        else script.steps.pop_back(), play(script);
+        window.pump();
+        EXPECT_TRUE(nothingHeld(window.display()));
+        EXPECT_EQ(window.buttonPresses[1], window.buttonReleases[1]);
+        EXPECT_EQ(window.keyPresses, window.keyReleases);
+    }
 }
 
 // Every key code either posts a key or says that it cannot: right Command posts Super_R,
 // Fn and an unnamed code have no key here.
 TEST_F(X11Runner, EveryKeyStepPostsOrWarns) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    CountingWindow window(server->display());
     Script script;
     script.steps = {key(54, KeyEventKind::press), key(63, KeyEventKind::press), key(127, KeyEventKind::press)};
     play(script);

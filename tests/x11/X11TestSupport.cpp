@@ -1,5 +1,3 @@
-#include "X11TestSupport.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,17 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <string_view>
-#include <thread>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
-// Xlib macros that clash with GoogleTest names.
-#undef Bool
-#undef None
 
+#include "X11TestSupport.h"
 #include "lua/LuaText.h"
 #include "platform/x11/X11Desktop.h"
 
@@ -35,93 +29,70 @@ XvfbServer::XvfbServer(int width, int height) {
     const std::string fd = std::to_string(fds[1]);
     pid_ = fork();
     if (pid_ == 0) {
-        close(fds[0]);
         const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) {
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-        }
+        dup2(devnull, 1), dup2(devnull, 2);
         // -displayfd: the server picks a free display number and writes it when it is ready.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
                "-noreset", "+extension", "RECORD", "+extension", "XTEST", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
-    if (pid_ < 0) {
-        failure_ = "fork failed";
-        close(fds[0]);
-        return;
-    }
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (poll(&p, 1, 100) <= 0) continue;
-        char c;
-        const ssize_t n = read(fds[0], &c, 1);
-        if (n <= 0) break;
-        if (c == '\n') break;
-        number += c;
-    }
+    char c = 0;
+    // A failed fork or exec closes the pipe: read() then answers 0.
+    while (pid_ > 0 && poll(&p, 1, 20'000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
     if (number.empty()) {
         failure_ = "Xvfb did not start (is it installed?)";
         kill();
-        return;
     }
-    display_ = ":" + number;
+    display_ = number.empty() ? "" : ":" + number;
 }
 
 void XvfbServer::kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 
 XvfbServer::~XvfbServer() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (waitUntil([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 1s)) pid_ = -1;
     kill();
 }
 
-platform::MainThreadPoster MainQueue::poster() {
-    return [this](std::function<void()> fn) {
-        {
-            std::lock_guard guard(mutex_);
-            queue_.push_back(std::move(fn));
-        }
-        cv_.notify_all();
+bool defineTwoMonitors(Display* d) {
+    int eventBase, errorBase, major = 0, minor = 0;
+    if (!XRRQueryExtension(d, &eventBase, &errorBase) || !XRRQueryVersion(d, &major, &minor) ||
+        (major == 1 && minor < 5))
+        return false;
+    const Window root = DefaultRootWindow(d);
+    XRRScreenResources* resources = XRRGetScreenResources(d, root);
+    if (!resources || resources->noutput < 1) return false;
+    RROutput output = resources->outputs[0];
+    XRRSetOutputPrimary(d, root, output);
+    // The monitor holding the server's one output replaces that output's own monitor and is
+    // primary because the output is.
+    auto define = [&](const char* name, int x, int width, int height, bool isPrimary) {
+        XRRMonitorInfo m{};
+        m.name = XInternAtom(d, name, False);
+        m.x = x, m.y = 0, m.width = width, m.height = height, m.mwidth = width / 4, m.mheight = height / 4;
+        m.primary = isPrimary, m.noutput = isPrimary ? 1 : 0, m.outputs = isPrimary ? &output : nullptr;
+        XRRSetMonitor(d, root, &m);
     };
-}
-
-bool MainQueue::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        std::deque<std::function<void()>> work;
-        {
-            std::unique_lock lock(mutex_);
-            cv_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)),
-                           [&] { return !queue_.empty(); });
-            work.swap(queue_);
-        }
-        for (auto& fn : work) fn();
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-    }
-}
-
-void MainQueue::runFor(std::chrono::milliseconds duration) {
-    runUntil([] { return false; }, duration);
+    define("TF-PRIMARY", kPrimaryRootX, 1920, 1080, true);
+    define("TF-LEFT", 0, 1280, 1024, false);
+    XRRFreeScreenResources(resources);
+    XSync(d, False);
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(d, root, True, &count);
+    bool ok = count == 2;
+    for (int i = 0; monitors && i < count; ++i) ok = ok && (monitors[i].x != kPrimaryRootX || monitors[i].primary);
+    if (monitors) XRRFreeMonitors(monitors);
+    return ok;
 }
 
 CountingWindow::CountingWindow(const std::string& name, int x, int y, int width, int height) {
@@ -137,12 +108,9 @@ CountingWindow::CountingWindow(const std::string& name, int x, int y, int width,
                             CWOverrideRedirect | CWEventMask | CWBackPixel, &attributes);
     XMapRaised(display_, window_);
     XSync(display_, False);
-    // Wait until it is mapped, then give it the keyboard focus so key events reach it.
-    for (int i = 0; i < 100; ++i) {
-        XEvent e;
-        if (XCheckTypedWindowEvent(display_, window_, MapNotify, &e)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    // Once it is mapped it can take the keyboard focus, so that key events reach it.
+    XEvent e;
+    waitUntil([&] { return XCheckTypedWindowEvent(display_, window_, MapNotify, &e); }, 1s);
     XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
     XSync(display_, False);
 }
@@ -150,21 +118,6 @@ CountingWindow::CountingWindow(const std::string& name, int x, int y, int width,
 CountingWindow::~CountingWindow() {
     if (display_) XCloseDisplay(display_);
 }
-
-namespace {
-
-// Appends the character of a keysym (Latin-1, Unicode keysyms, Return) in UTF-8.
-void appendKeysymText(std::string& out, unsigned long keysym) {
-    unsigned long cp = 0;
-    if (keysym == XK_Return) cp = '\n';
-    else if (keysym == XK_Tab) cp = '\t';
-    else if ((keysym >= 0x20 && keysym <= 0x7E) || (keysym >= 0xA0 && keysym <= 0xFF)) cp = keysym;
-    else if ((keysym & 0xFF000000) == 0x01000000) cp = keysym & 0x00FFFFFF;
-    else return;   // modifiers and other function keys produce no character
-    appendUtf8(static_cast<char32_t>(cp), out);
-}
-
-}  // namespace
 
 void CountingWindow::pump(std::chrono::milliseconds settle) {
     if (!display_) return;
@@ -174,37 +127,30 @@ void CountingWindow::pump(std::chrono::milliseconds settle) {
         while (XPending(display_) > 0) {
             XEvent e;
             XNextEvent(display_, &e);
-            switch (e.type) {
-            case ButtonPress:
-                if (e.xbutton.button < 16) ++buttonPresses[e.xbutton.button];
-                lastButtonState = e.xbutton.state;
-                clicks.push_back({true, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-                break;
-            case ButtonRelease:
-                if (e.xbutton.button < 16) ++buttonReleases[e.xbutton.button];
-                clicks.push_back({false, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-                break;
-            case MotionNotify:
+            const bool press = e.type == ButtonPress;
+            if (press || e.type == ButtonRelease) {
+                if (e.xbutton.button < 16) ++(press ? buttonPresses : buttonReleases)[e.xbutton.button];
+                if (press) lastButtonState = e.xbutton.state;
+                clicks.push_back({press, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
+            } else if (e.type == MotionNotify) {
                 ++motions;
-                break;
-            case KeyPress: {
-                ++keyPresses;
-                lastKeyState = e.xkey.state;
-                lastKeycode = e.xkey.keycode;
-                KeySym keysym = 0;
-                char latin1[8];
-                XLookupString(&e.xkey, latin1, sizeof latin1, &keysym, nullptr);
-                appendKeysymText(typed, static_cast<unsigned long>(keysym));
-                break;
-            }
-            case MappingNotify:
+            } else if (e.type == KeyRelease) {
+                ++keyReleases;
+            } else if (e.type == MappingNotify) {
                 XRefreshKeyboardMapping(&e.xmapping);
-                break;
-            case KeyRelease: ++keyReleases; break;
-            default: break;
+            } else if (e.type == KeyPress) {
+                ++keyPresses;
+                lastKeyState = e.xkey.state, lastKeycode = e.xkey.keycode;
+                KeySym k = 0;
+                char latin1[8];
+                XLookupString(&e.xkey, latin1, sizeof latin1, &k, nullptr);
+                // Latin-1 and Unicode keysyms, Return and Tab; modifiers and function keys type nothing.
+                if (k == XK_Return || k == XK_Tab) appendUtf8(k == XK_Return ? '\n' : '\t', typed);
+                else if ((k >= 0x20 && k <= 0x7E) || (k >= 0xA0 && k <= 0xFF)) appendUtf8(char32_t(k), typed);
+                else if ((k & 0xFF000000) == 0x01000000) appendUtf8(char32_t(k & 0x00FFFFFF), typed);
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(10ms);
     } while (std::chrono::steady_clock::now() < deadline);
 }
 
@@ -217,76 +163,20 @@ void CountingWindow::fill(int x, int y, int width, int height, unsigned long rgb
     XSync(display_, False);
 }
 
-bool defineTwoMonitors(Display* d) {
-    int eventBase, errorBase, major = 0, minor = 0;
-    if (!XRRQueryExtension(d, &eventBase, &errorBase) || !XRRQueryVersion(d, &major, &minor) ||
-        (major == 1 && minor < 5))
-        return false;
-    const Window root = DefaultRootWindow(d);
-    XRRScreenResources* resources = XRRGetScreenResources(d, root);
-    if (!resources || resources->noutput < 1) return false;
-    RROutput output = resources->outputs[0];
-    XRRSetOutputPrimary(d, root, output);
-
-    // The monitor holding the server's one output replaces that output's own monitor and is
-    // primary because the output is.
-    auto define = [&](const char* name, int x, int width, int height, bool isPrimary) {
-        XRRMonitorInfo m{};
-        m.name = XInternAtom(d, name, False);
-        m.x = x, m.y = 0, m.width = width, m.height = height;
-        m.mwidth = width / 4, m.mheight = height / 4;
-        m.primary = isPrimary;
-        m.noutput = isPrimary ? 1 : 0;
-        m.outputs = isPrimary ? &output : nullptr;
-        XRRSetMonitor(d, root, &m);
-    };
-    define("TF-PRIMARY", kPrimaryRootX, 1920, 1080, true);
-    define("TF-LEFT", 0, 1280, 1024, false);
-    XRRFreeScreenResources(resources);
-    XSync(d, False);
-
-    int count = 0;
-    XRRMonitorInfo* monitors = XRRGetMonitors(d, root, True, &count);
-    bool ok = count == 2;
-    for (int i = 0; monitors && i < count; ++i)
-        if (monitors[i].x == kPrimaryRootX) ok = ok && monitors[i].primary;
-    if (monitors) XRRFreeMonitors(monitors);
-    return ok;
-}
-
-OtherClient::OtherClient(const std::string& display) { display_ = XOpenDisplay(display.c_str()); }
-
+OtherClient::OtherClient(const std::string& display) : display_(XOpenDisplay(display.c_str())) {}
 OtherClient::~OtherClient() {
     if (display_) XCloseDisplay(display_);
 }
-
-void OtherClient::key(unsigned keysym) {
-    const KeyCode kc = XKeysymToKeycode(display_, keysym);
-    XTestFakeKeyEvent(display_, kc, True, CurrentTime);
-    XTestFakeKeyEvent(display_, kc, False, CurrentTime);
-    XSync(display_, False);
-}
-
+void OtherClient::key(unsigned keysym) { press(keysym, true), press(keysym, false); }
 void OtherClient::press(unsigned keysym, bool down) {
-    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime);
-    XSync(display_, False);
+    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime), XSync(display_, False);
 }
-
 void OtherClient::button(unsigned number, bool down) {
-    XTestFakeButtonEvent(display_, number, down, CurrentTime);
-    XSync(display_, False);
+    XTestFakeButtonEvent(display_, number, down, CurrentTime), XSync(display_, False);
 }
-
-void OtherClient::click(int rootX, int rootY, unsigned button) {
-    XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime);
-    XTestFakeButtonEvent(display_, button, True, CurrentTime);
-    XTestFakeButtonEvent(display_, button, False, CurrentTime);
-    XSync(display_, False);
-}
-
+void OtherClient::click(unsigned number) { button(number, true), button(number, false); }
 void OtherClient::move(int rootX, int rootY) {
-    XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime);
-    XSync(display_, False);
+    XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime), XSync(display_, False);
 }
 
 std::vector<int> keysHeld(Display* d) {
@@ -298,25 +188,40 @@ std::vector<int> keysHeld(Display* d) {
     return held;
 }
 
-// The pointer's root point and the button and modifier mask.
-static unsigned queryPointer(Display* d, platform::Point& at) {
+// The pointer's root point and its button and modifier mask.
+static std::pair<platform::Point, unsigned> pointer(Display* d) {
     Window root, child;
-    int rootX = 0, rootY = 0, winX, winY;
+    int x = 0, y = 0, windowX, windowY;
     unsigned mask = 0;
-    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
-    at = {double(rootX), double(rootY)};
-    return mask;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &windowX, &windowY, &mask);
+    return {{double(x), double(y)}, mask};
 }
+
+platform::Point queryPointer(Display* d) { return pointer(d).first; }
 
 unsigned buttonsHeld(Display* d) {
-    platform::Point unused;
-    return queryPointer(d, unused) & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+    return pointer(d).second & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
 }
 
-platform::Point queryPointer(Display* d) {
-    platform::Point p;
-    queryPointer(d, p);
-    return p;
+::testing::AssertionResult nothingHeld(Display* d) {
+    const std::vector<int> keys = keysHeld(d);
+    const unsigned buttons = buttonsHeld(d);
+    if (keys.empty() && buttons == 0) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "held: button mask " << buttons << ", keycodes";
+    for (int kc : keys) failure << " " << kc;
+    return failure;
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (; !done(); std::this_thread::sleep_for(10ms))
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+    return true;
+}
+
+std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y) {
+    const uint8_t* p = image.pixel(x, y);
+    return {p[0], p[1], p[2], p[3]};
 }
 
 std::filesystem::path cliPath() {
@@ -332,16 +237,13 @@ Child::Child(const std::vector<std::string>& args, const std::string& display) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::string_view(*e).rfind("DISPLAY=", 0) != 0) env.emplace_back(*e);
-    env.push_back("DISPLAY=" + display);
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    // env sets DISPLAY and replaces itself with the program, keeping its process id.
+    std::vector<std::string> line{"/usr/bin/env", "DISPLAY=" + display};
+    line.insert(line.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : line) argv.push_back(a.data());
     argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     out_ = out[0];
@@ -363,18 +265,15 @@ bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds tim
 }
 
 int Child::wait(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return -1;   // waitpid(-1) would reap any child, the X server too
+    int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        readSome(20);
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            while (readSome(0)) {
-            }
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
+    for (; waitpid(pid_, &status, WNOHANG) != pid_; readSome(20))
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+    pid_ = -1;
+    while (readSome(0)) {
     }
-    return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool Child::readSome(int waitMs) {
@@ -382,32 +281,50 @@ bool Child::readSome(int waitMs) {
     if (poll(&p, 1, waitMs) <= 0) return false;
     char buffer[4096];
     const ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    output_.append(buffer, static_cast<size_t>(n));
-    return true;
+    if (n > 0) output_.append(buffer, static_cast<size_t>(n));
+    return n > 0;
+}
+
+TempFolder::TempFolder(const std::string& name)
+    : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(path);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 void X11Test::SetUp() {
+    if (usesCli && !std::filesystem::exists(cliPath())) GTEST_SKIP() << "tapforge-cli not built at " << cliPath();
     server = std::make_unique<XvfbServer>(kRootWidth, kRootHeight);
     ASSERT_TRUE(server->running()) << server->failure();
     // Monitors defined by a client last only as long as its connection.
     monitorClient_ = XOpenDisplay(server->display().c_str());
     ASSERT_NE(monitorClient_, nullptr);
     twoMonitors = defineTwoMonitors(monitorClient_);
-    mainQueue = std::make_unique<MainQueue>();
     std::string error;
     platform::x11::X11Options options;
     options.display = server->display();
-    desktop = platform::x11::openX11Desktop(mainQueue->poster(), &error, options);
+    desktop = platform::x11::openX11Desktop(loop.poster(), &error, options);
     ASSERT_TRUE(desktop) << error;
+    other = std::make_unique<OtherClient>(server->display());
+    ASSERT_NE(other->display(), nullptr);
 }
 
 void X11Test::TearDown() {
     desktop.reset();
-    mainQueue.reset();
+    other.reset();
     if (monitorClient_ && server->running()) XCloseDisplay(monitorClient_);
     monitorClient_ = nullptr;
     server.reset();
+}
+
+std::pair<int, std::string> X11Test::runCli(std::vector<std::string> args) {
+    args.insert(args.begin(), cliPath().string());
+    Child child(args, server->display());
+    const int code = child.wait(20s);
+    return {code, child.output()};
 }
 
 }  // namespace tapforge::testing

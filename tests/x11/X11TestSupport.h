@@ -5,31 +5,25 @@
 
 // Xlib's None and Bool macros break GoogleTest's headers: a file that included Xlib first loses
 // them here (use 0L and int instead).
-#ifdef None
 #undef None
-#endif
-#ifdef Bool
 #undef Bool
-#endif
 
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <array>
 #include <filesystem>
-#include <functional>
+#include <fstream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/MainLoop.h"
 #include "platform/Desktop.h"
-#include "platform/MainThread.h"
 
 typedef struct _XDisplay Display;
 
@@ -42,76 +36,23 @@ inline void PrintTo(const Rect& r, std::ostream* os) {
 
 namespace tapforge::testing {
 
+using namespace std::chrono_literals;
+
+// Starts Xvfb with one screen of width × height at depth 24; empty display() on failure.
 class XvfbServer {
 public:
-    // Starts Xvfb with one screen of width × height at depth 24; empty display() on failure.
     XvfbServer(int width, int height);
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
-    XvfbServer& operator=(const XvfbServer&) = delete;
 
     const std::string& display() const { return display_; }
     bool running() const { return pid_ > 0; }
-    // Kills the server at once (SIGKILL), as a crash would.
-    void kill();
+    void kill();   // at once (SIGKILL), as a crash would
     const std::string& failure() const { return failure_; }
 
 private:
     pid_t pid_ = -1;
-    std::string display_;
-    std::string failure_;
-};
-
-// The test's main thread: services post into it, the test drains it.
-class MainQueue {
-public:
-    platform::MainThreadPoster poster();
-    // Runs queued work until `done` answers true or `timeout` passes; answers `done()`.
-    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    // Runs whatever arrives during `duration`.
-    void runFor(std::chrono::milliseconds duration);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> queue_;
-};
-
-// A window on its own connection covering the given root rectangle, counting input events.
-class CountingWindow {
-public:
-    CountingWindow(const std::string& display, int x, int y, int width, int height);
-    ~CountingWindow();
-
-    // Reads the events that have arrived (waits up to `settle` for the server to deliver).
-    void pump(std::chrono::milliseconds settle = std::chrono::milliseconds(150));
-    // Fills a root rectangle (relative to the window) with a colour 0xRRGGBB and waits for it.
-    void fill(int x, int y, int width, int height, unsigned long rgb);
-
-    int buttonPresses[16] = {};
-    int buttonReleases[16] = {};
-    int motions = 0;
-    int keyPresses = 0;
-    int keyReleases = 0;
-    unsigned lastButtonState = 0;     // modifier state of the last button press
-    unsigned lastKeyState = 0;
-    unsigned lastKeycode = 0;
-    struct Click {   // a button press or release at its root point, in arrival order
-        bool press;
-        unsigned button;
-        int x, y;
-        friend bool operator==(const Click&, const Click&) = default;
-    };
-    std::vector<Click> clicks;
-    // The characters the key presses produced, as an application reads them (the keysym of
-    // each press under the mapping and modifier state of that moment), in UTF-8. Return is
-    // a line feed.
-    std::string typed;
-    Display* display() const { return display_; }
-
-private:
-    Display* display_ = nullptr;
-    unsigned long window_ = 0;
+    std::string display_, failure_;
 };
 
 // Two monitors side by side: the left one (1280 x 1024, root +0+0) is secondary, the right
@@ -123,15 +64,51 @@ inline constexpr int kPrimaryRootX = 1280;
 // Defines the two monitors on `display`; false when RandR 1.5 is not there.
 bool defineTwoMonitors(Display* display);
 
+// A window on its own connection covering the given root rectangle (the whole root unless
+// told), holding the keyboard focus and counting input events.
+class CountingWindow {
+public:
+    explicit CountingWindow(const std::string& display, int x = 0, int y = 0, int width = kRootWidth,
+                            int height = kRootHeight);
+    ~CountingWindow();
+    CountingWindow(const CountingWindow&) = delete;
+
+    // Reads the events that have arrived (waits up to `settle` for the server to deliver).
+    void pump(std::chrono::milliseconds settle = 150ms);
+    // Fills a rectangle (relative to the window) with a colour 0xRRGGBB and waits for it.
+    void fill(int x, int y, int width, int height, unsigned long rgb);
+
+    int buttonPresses[16] = {};
+    int buttonReleases[16] = {};
+    int motions = 0, keyPresses = 0, keyReleases = 0;
+    unsigned lastButtonState = 0, lastKeyState = 0, lastKeycode = 0;   // of the last press
+    struct Click {   // a button press or release at its root point, in arrival order
+        bool press;
+        unsigned button;
+        int x, y;
+        friend bool operator==(const Click&, const Click&) = default;
+    };
+    std::vector<Click> clicks;
+    // The characters the key presses produced, as an application reads them (under the mapping
+    // and modifier state of that moment), in UTF-8; Return is a line feed.
+    std::string typed;
+    Display* display() const { return display_; }
+
+private:
+    Display* display_ = nullptr;
+    unsigned long window_ = 0;
+};
+
 // XTest input from a connection of its own, as another program would send it.
 class OtherClient {
 public:
     explicit OtherClient(const std::string& display);
     ~OtherClient();
-    void key(unsigned keysym);           // press and release
+    OtherClient(const OtherClient&) = delete;
+    void key(unsigned keysym);   // press and release
     void press(unsigned keysym, bool down);
     void button(unsigned number, bool down);
-    void click(int rootX, int rootY, unsigned button);
+    void click(unsigned button);   // where the pointer is
     void move(int rootX, int rootY);
     Display* display() const { return display_; }
 
@@ -142,7 +119,13 @@ private:
 // Keycodes and pointer buttons (X masks) held, as the server sees them.
 std::vector<int> keysHeld(Display* display);
 unsigned buttonsHeld(Display* display);
+// Success when the server holds no key and no button; else says what it holds.
+::testing::AssertionResult nothingHeld(Display* display);
 platform::Point queryPointer(Display* display);   // root coordinates
+// Polls `done` until it answers true or `timeout` passes; answers `done()`.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+// One pixel's red, green, blue and alpha.
+std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y);
 
 // tapforge-cli next to the test binaries (<build>/bin).
 std::filesystem::path cliPath();
@@ -157,7 +140,7 @@ public:
     pid_t pid() const { return pid_; }
     // Reads output until it holds `text` or `timeout` passes.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
-    // The exit status; -1 on timeout.
+    // The exit status (128 + the signal that ended it); -1 on timeout.
     int wait(std::chrono::milliseconds timeout);
     const std::string& output() const { return output_; }
 
@@ -168,17 +151,35 @@ private:
     std::string output_;
 };
 
+// A fresh folder under the temporary directory, removed with everything in it at the end.
+struct TempFolder {
+    explicit TempFolder(const std::string& name);
+    ~TempFolder();
+    std::string operator/(const std::string& file) const { return (path / file).string(); }
+    std::filesystem::path path;
+};
+
 class X11Test : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::unique_ptr<XvfbServer> server;
-    std::unique_ptr<MainQueue> mainQueue;
-    std::optional<platform::Desktop> desktop;
-    bool twoMonitors = false;
+    // Runs the main loop until `done` or `timeout`; answers `done()`.
+    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
+        return loop.runUntil(done, timeout);
+    }
+    void runFor(std::chrono::milliseconds duration) { loop.runUntil([] { return false; }, duration); }
+    // Runs tapforge-cli with `args` to its end: exit status and output.
+    std::pair<int, std::string> runCli(std::vector<std::string> args);
     // Root x of global x = 0.
     int originX() const { return twoMonitors ? kPrimaryRootX : 0; }
+
+    bool usesCli = false;   // skipped when tapforge-cli is not built
+    std::unique_ptr<XvfbServer> server;
+    MainLoop loop;
+    std::optional<platform::Desktop> desktop;
+    std::unique_ptr<OtherClient> other;   // closed before the server goes: Xlib ends a process on a lost connection
+    bool twoMonitors = false;
 
 private:
     Display* monitorClient_ = nullptr;
