@@ -104,13 +104,13 @@ TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
 class StuckHost final : public LuaStepHost {
 public:
     void setUpRun(const LuaRunContext&) override {}
+    void tearDownRun() override {}
+    void setInterrupt(bool) override {}
     LuaStepResult runStep(const Step&) override {
         entered.set_value();
         release.get_future().wait();
         return LuaStepResult::passed();
     }
-    void tearDownRun() override {}
-    void setInterrupt(bool) override {}
     std::promise<void> entered, release;
 };
 

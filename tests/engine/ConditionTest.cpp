@@ -10,6 +10,8 @@ namespace {
 
 using vision::test::noise;
 
+const std::string kFound = "✔︎ 图像比对成功，相似度 100.0%";
+
 ImageTemplate templateOf(const platform::RgbaImage& image) {
     ImageTemplate t;
     t.name = "按钮";
@@ -37,7 +39,7 @@ protected:
     Step imageStep(BranchTarget branch = {}) {
         Step s(StepKind::imageCheck);
         s.imageTemplate = templateOf(patch);
-        s.waitForCondition = false, s.searchFullScreen = false, s.searchMargin = 4;
+        s.waitForCondition = false, s.timeoutMs = 0, s.searchFullScreen = false, s.searchMargin = 4;
         return withBranches(s, branch, branch);
     }
     platform::RgbaImage patch = noise(40, 30, 11);
@@ -52,7 +54,7 @@ TEST_F(Checks, Colour) {
     const auto single = [&](bool wait, int64_t timeoutMs) {
         Step s = red;
         s.waitForCondition = wait, s.timeoutMs = timeoutMs;
-        return Play{.name = "a single attempt", .script = scriptOf({s}),
+        return Play{.name = "a single attempt " + std::to_string(timeoutMs), .script = scriptOf({s}),
                     .log = {kStart1, "✘ 颜色判断未通过 ×#FF0000→#FFFFFF", kStopped}, .endMs = 0, .grabs = 1};
     };
     const auto dot = [&] { sim->fill({20, 20, 1, 1}, {0x12, 0xAB, 0x00, 255}); };
@@ -81,26 +83,6 @@ TEST_F(Checks, Colour) {
          .script = scriptOf({colorStep({colorPoint(10, 10, 255, 0, 0)}, true, 5000, 200), clickStep(1, 1)}),
          .log = {kStart2, "✘ 颜色判断未通过 ×#FF0000→#FFFFFF", "⏹ 已手动停止"},
          .events = Lines{}, .endMs = 350, .grabs = 2, .arrange = [&] { stopAt(350); }},
-    });
-}
-
-TEST_F(Checks, Image) {
-    Step clicking = failureStops(imageStep()), other = failureStops(imageStep());
-    clicking.clickOnMatch = true;
-    other.imageTemplate = templateOf(noise(40, 30, 99));
-    expectPlays({
-        {.name = "a match clicks its centre",
-         .script = scriptOf({clicking}),
-         .log = {kStart1, "✔︎ 图像比对成功，相似度 100.0%", "   点击匹配位置 (220, 165)", kDone},
-         .events = Lines{"0ms button left down (220,165) flags 0x0 click 1", "20ms button left up (220,165) flags 0x0 click 1"}},
-        {.name = "not found logs the best score",
-         .script = scriptOf({other}), .grabs = 1,
-         .then = [&] {
-             ASSERT_EQ(log.size(), 3u);
-             EXPECT_EQ(log[1].rfind("✘ 图像比对失败，最高相似度 ", 0), 0u) << log[1];
-             EXPECT_EQ(log[1].back(), '%');
-             EXPECT_EQ(log[2], kStopped);
-         }},
     });
 }
 
@@ -169,17 +151,36 @@ BranchTarget region(int64_t clicks = 1) {
     return b;
 }
 
-TEST_F(Checks, ClickRegionCoversTheClosedRectangle) {
-    const auto play = [&](bool high, std::string where, std::string at) {
+// A match may click its centre; a region branch clicks a random point of the closed match rectangle.
+TEST_F(Checks, Image) {
+    Step clicking = failureStops(imageStep()), other = failureStops(imageStep());
+    clicking.clickOnMatch = true;
+    other.imageTemplate = templateOf(noise(40, 30, 99));
+    const auto inRegion = [&](bool high, std::string where, std::string at) {
         const auto event = [&](std::string ms, std::string press, std::string n) {
             return ms + "ms button left " + press + at + " flags 0x0 click " + n;
         };
         return Play{.name = where, .script = scriptOf({imageStep(region(2))}),
-                    .log = {kStart1, "✔︎ 图像比对成功，相似度 100.0%", "🖱 分支动作：左键双击 识别范围随机点 " + where + "，区域 (200, 150) 40×30", kDone},
+                    .log = {kStart1, kFound, "🖱 分支动作：左键双击 识别范围随机点 " + where + "，区域 (200, 150) 40×30", kDone},
                     .events = Lines{event("0", "down ", "1"), event("20", "up ", "1"), event("80", "down ", "2"), event("100", "up ", "2")},
                     .arrange = [this, high] { makeRunner({}, [high](double low, double upper) { return high ? upper : low; }); }};
     };
-    expectPlays({play(false, "(200, 150)", "(200,150)"), play(true, "(240, 180)", "(240,180)")});
+    expectPlays({
+        {.name = "a match clicks its centre",
+         .script = scriptOf({clicking}),
+         .log = {kStart1, kFound, "   点击匹配位置 (220, 165)", kDone},
+         .events = Lines{"0ms button left down (220,165) flags 0x0 click 1", "20ms button left up (220,165) flags 0x0 click 1"}},
+        {.name = "not found logs the best score",
+         .script = scriptOf({other}), .grabs = 1,
+         .then = [&] {
+             ASSERT_EQ(log.size(), 3u);
+             EXPECT_EQ(log[1].rfind("✘ 图像比对失败，最高相似度 ", 0), 0u) << log[1];
+             EXPECT_EQ(log[1].back(), '%');
+             EXPECT_EQ(log[2], kStopped);
+         }},
+        inRegion(false, "(200, 150)", "(200,150)"),
+        inRegion(true, "(240, 180)", "(240,180)"),
+    });
 }
 
 TEST_F(Checks, AColourCheckClicksTheLastImageMatchOfItsRun) {

@@ -65,8 +65,7 @@ inline Script scriptOf(std::vector<Step> steps, int64_t loopCount = 1, int64_t i
     return s;
 }
 
-// One run from a fresh desktop at virtual time 0, and what an outsider sees of it. Unset
-// expectations are not checked.
+// One run from a fresh desktop at virtual time 0, and what an outsider sees; unset means unchecked.
 struct Play {
     std::string name;
     Script script;
@@ -86,7 +85,6 @@ class RunnerFixture : public ::testing::Test {
 protected:
     void SetUp() override { fresh(); }
 
-    // A new desktop, clock, runner and log.
     virtual void fresh() {
         sim = SimDesktop::create();
         sim->addScreen({0, 0, 800, 600}, 1.0, {255, 255, 255, 255});
@@ -102,8 +100,7 @@ protected:
         runner->onLog = [this](const std::string& line) { log.push_back(line); };
     }
 
-    // Plays `script` to its end; fails the test when it hangs (60 s of real time: sanitizer
-    // builds are slow).
+    // Plays `script` to its end; a hang fails (60 s of real time: sanitizer builds are slow).
     void play(const Script& script, std::optional<std::filesystem::path> base = std::nullopt, RunOptions options = {}) {
         runner->start(script, std::move(base), options);
         ASSERT_TRUE(runner->isRunning());
@@ -130,13 +127,11 @@ protected:
             EXPECT_TRUE(std::is_sorted(cycles.begin(), cycles.end()));
             EXPECT_EQ(cycles.back(), runner->cycleCount());
             EXPECT_FALSE(runner->currentStepID().has_value());
-            std::map<std::string, int> held;   // whatever ended the run, nothing it pressed stays down
-            for (const PostedEvent& e : sim->postedEvents()) {
-                const bool key = e.kind == PostedEvent::Kind::key;
-                if (key || e.kind == PostedEvent::Kind::button)
-                    held[(key ? "key " : "button ") + std::to_string(key ? e.keyCode : int(e.button))] += e.press == platform::Press::down ? 1 : -1;
-            }
-            for (const auto& [what, count] : held) EXPECT_EQ(count, 0) << what;
+            std::map<std::pair<PostedEvent::Kind, int>, int> held;   // whatever ended the run, nothing stays down
+            for (const PostedEvent& e : sim->postedEvents())
+                if (e.kind == PostedEvent::Kind::key || e.kind == PostedEvent::Kind::button)
+                    held[{e.kind, e.kind == PostedEvent::Kind::key ? e.keyCode : int(e.button)}] += e.press == platform::Press::down ? 1 : -1;
+            for (const auto& [what, count] : held) EXPECT_EQ(count, 0) << int(what.first) << " " << what.second;
             if (p.then) p.then();
         }
         runner->onChange = {};

@@ -34,34 +34,26 @@ TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
     sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
     sim->addScreen({100, 0, 40, 40}, 2.0, kGreen);
     sim->addScreen({-30, 50, 60, 20}, 1.0, kBlue);
-    struct Probe {
+    RgbaImage out, other;
+    // Points x < 100 on the primary, x >= 100 and 10 <= y < 50 on the second screen.
+    ASSERT_TRUE(sim->grab({90, 0, 20, 20}, out));
+    // (-40, -25) left of every screen, (-30, -20) the blue top-left, (5, 1) the primary, (-35, 1) nothing.
+    ASSERT_TRUE(sim->grab({-40, -25, 50, 30}, other));
+    EXPECT_EQ((std::vector<int>{out.width, out.height, other.width, other.height}), (std::vector<int>{40, 40, 50, 30}));
+    const struct {
+        const RgbaImage& image;
         int x, y;
         Rgba colour;
-    };
-    const struct {
-        Rect rect;
-        int width, height;
-        std::vector<Probe> probes;
-    } cases[] = {
-        // Points x < 100 on the primary, x >= 100 and 10 <= y < 50 on the second screen.
-        {{90, 0, 20, 20}, 40, 40, {{0, 0, kRed}, {19, 39, kRed}, {20, 19, kBlack}, {20, 20, kGreen}, {39, 39, kGreen}}},
-        // (-40, -25) left of every screen, (-30, -20) the blue top-left, (5, 1) the primary, (-35, 1) nothing.
-        {{-40, -25, 50, 30}, 50, 30, {{0, 0, kBlack}, {10, 5, kBlue}, {45, 26, kRed}, {5, 26, kBlack}}},
-    };
-    RgbaImage out;
-    for (const auto& c : cases) {
-        ASSERT_TRUE(sim->grab(c.rect, out));
-        ASSERT_EQ(out.width, c.width);
-        ASSERT_EQ(out.height, c.height);
-        for (const Probe& p : c.probes) {
-            const uint8_t* px = out.pixel(p.x, p.y);
-            EXPECT_EQ((Rgba{px[0], px[1], px[2], px[3]}), p.colour) << p.x << "," << p.y;
-        }
+    } probes[] = {{out, 0, 0, kRed},       {out, 19, 39, kRed},  {out, 20, 19, kBlack}, {out, 20, 20, kGreen}, {out, 39, 39, kGreen},
+                  {other, 0, 0, kBlack}, {other, 10, 5, kBlue}, {other, 45, 26, kRed}, {other, 5, 26, kBlack}};
+    for (const auto& p : probes) {
+        const uint8_t* px = p.image.pixel(p.x, p.y);
+        EXPECT_EQ((Rgba{px[0], px[1], px[2], px[3]}), p.colour) << p.x << "," << p.y;
     }
     EXPECT_FALSE(sim->grab({10, 10, 0, 5}, out));
     EXPECT_FALSE(sim->grab(Rect::null(), out));
     EXPECT_FALSE(sim->grab({1000, 1000, 10, 10}, out));
-    const uint8_t* buffer = out.pixels.data();   // the last good grab was larger: no new memory
+    const uint8_t* buffer = out.pixels.data();   // a smaller grab into it needs no new memory
     ASSERT_TRUE(sim->grab({0, 0, 10, 10}, out));
     EXPECT_EQ(out.pixels.data(), buffer);
     EXPECT_EQ(out.pixels.size(), 400u);
