@@ -1,6 +1,5 @@
-// Runs that never wait: the main thread keeps its turns (at most one runner task queued, a timer
-// keeps firing), the log queue stays bounded without losing order, stop ends them at once, and a
-// run that ignores a stop is reported.
+// Runs that never wait: the main thread keeps its turns, the log queue stays bounded without losing
+// order, stop ends them at once, and a run that ignores a stop is reported.
 #include <atomic>
 #include <regex>
 #include <thread>
@@ -122,9 +121,7 @@ TEST_F(BusyRun, RunThatIgnoresAStopIsReported) {
         SCOPED_TRACE(leaveBehind);
         overdueSeen = false;
         auto host = std::make_shared<StuckHost>();
-        ScriptRunnerServices services{sim->desktop(), loop.poster(), host, {}};
-        services.overdueStopReportMs = 100;
-        useServices(std::move(services));
+        useServices({sim->desktop(), loop.poster(), host, {}, /*overdueStopReportMs*/ 100});
         runner->onChange = [&] { overdueSeen = overdueSeen || runner->stopOverdue(); };
         runner->start(scriptOf({Step(StepKind::lua)}), std::nullopt);
         host->entered.get_future().wait();

@@ -65,18 +65,20 @@ TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
 TEST(SimDesktop, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
     auto sim = SimDesktop::create();
     sim->setPointer({5, 6});
-    EXPECT_EQ(sim->pointerLocation(), (Point{5, 6}));
     Desktop d = sim->desktop();
-    EXPECT_TRUE(d.events->postButton(PointerButton::right, Press::down, {10, 20}, kFlagShift, 1));
+    std::vector<Point> pointer{sim->pointerLocation().value()};
+    const auto posted = [&](bool ok) {
+        EXPECT_TRUE(ok);
+        pointer.push_back(sim->pointer());
+    };
+    posted(d.events->postButton(PointerButton::right, Press::down, {10, 20}, kFlagShift, 1));
     d.clock->sleepMs(20);
-    EXPECT_TRUE(d.events->postButton(PointerButton::right, Press::up, {10, 20}, kFlagShift, 1));
-    EXPECT_EQ(sim->pointer(), (Point{10, 20}));
-    EXPECT_TRUE(d.events->postMove({3.5, 4}));
-    EXPECT_TRUE(d.events->postKey(56, Press::down, kFlagShift));
-    EXPECT_EQ(sim->pointer(), (Point{3.5, 4}));   // keys leave the pointer alone
+    posted(d.events->postButton(PointerButton::right, Press::up, {10, 20}, kFlagShift, 1));
+    posted(d.events->postMove({3.5, 4}));
+    posted(d.events->postKey(56, Press::down, kFlagShift));   // keys leave the pointer alone
     d.clock->sleepMs(8);
-    EXPECT_TRUE(d.events->postScroll(-3, {7, 8}));
-    EXPECT_EQ(sim->pointer(), (Point{7, 8}));
+    posted(d.events->postScroll(-3, {7, 8}));
+    EXPECT_EQ(pointer, (std::vector<Point>{{5, 6}, {10, 20}, {10, 20}, {3.5, 4}, {3.5, 4}, {7, 8}}));
     EXPECT_EQ(describe(sim->postedEvents()),
               "0ms button right down (10,20) flags 0x20000 click 1\n20ms button right up (10,20) flags 0x20000 click 1\n"
               "20ms move (3.5,4)\n20ms key down 56 flags 0x20000\n28ms scroll -3 (7,8)");
