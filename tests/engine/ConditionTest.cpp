@@ -31,8 +31,8 @@ Step marker(double x) { return clickStep(x, 0); }
 // A 40 x 30 textured patch drawn at (200, 150), where its template was captured.
 class Checks : public RunnerFixture {
 protected:
-    void fresh() override {
-        RunnerFixture::fresh();
+    void setUpDesktop() override {
+        RunnerFixture::setUpDesktop();
         sim->draw(patch, {200, 150});
     }
     // An image check searching 4 points around the capture place; `branch` is taken either way.

@@ -23,9 +23,6 @@ using platform::sim::SimClock;
 using platform::sim::SimDesktop;
 using Lines = std::vector<std::string>;
 
-const std::string kStart1 = "▶︎ 开始执行「测试」，共 1 个步骤，循环 1 次", kStart2 = "▶︎ 开始执行「测试」，共 2 个步骤，循环 1 次",
-                  kStart4 = "▶︎ 开始执行「测试」，共 4 个步骤，循环 1 次", kStopped = "⏹ 脚本按要求停止",
-                  kDone = "✔︎ 全部循环执行完毕";
 
 template <class Set>
 Step stepOf(StepKind kind, Set set) {
@@ -83,13 +80,19 @@ struct Play {
 
 class RunnerFixture : public ::testing::Test {
 protected:
-    void SetUp() override { fresh(); }
-
-    virtual void fresh() {
-        sim = SimDesktop::create();
+    static inline const std::string kStart1 = "▶︎ 开始执行「测试」，共 1 个步骤，循环 1 次",
+                                    kStart2 = "▶︎ 开始执行「测试」，共 2 个步骤，循环 1 次",
+                                    kStart4 = "▶︎ 开始执行「测试」，共 4 个步骤，循环 1 次", kStopped = "⏹ 脚本按要求停止",
+                                    kDone = "✔︎ 全部循环执行完毕";
+    void SetUp() override { setUpDesktop(); }
+    virtual void setUpDesktop() {
         sim->addScreen({0, 0, 800, 600}, 1.0, {255, 255, 255, 255});
-        log.clear();
         makeRunner({});
+    }
+    void fresh() {
+        sim = SimDesktop::create();
+        log.clear();
+        setUpDesktop();
     }
 
     void makeRunner(std::shared_ptr<LuaStepHost> lua, std::function<double(double, double)> uniform = {}) {
@@ -147,9 +150,7 @@ protected:
         });
         done.get_future().wait();
     }
-    void stopAt(int64_t ms) {
-        sim->clock().atMs(ms, [this] { onMain([this] { runner->stop(); }); });
-    }
+    void stopAt(int64_t ms) { sim->clock().atMs(ms, [this] { onMain([this] { runner->stop(); }); }); }
 
     Lines events() const {
         Lines out;
@@ -164,7 +165,7 @@ protected:
     }
     int64_t nowMs() const { return sim->clock().nowMicros() / 1000; }
 
-    std::shared_ptr<SimDesktop> sim;
+    std::shared_ptr<SimDesktop> sim = SimDesktop::create();
     MainLoop loop;
     Lines log;
     std::unique_ptr<ScriptRunner> runner;
