@@ -64,8 +64,10 @@ TEST_F(Checks, Colour) {
     expectPlays({
         // The 3 x 3 average around (20, 20) mixes the dot with white: mode all fails on the
         // first point, mode any passes on the second.
-        {.name = "all", .script = scriptOf({dotAndWhite}), .log = {kStart1, "✘ 颜色判断未通过 ×#10AA05→#E4F5E2 √#FAFAFA→#FFFFFF", kStopped}, .arrange = dot},
-        {.name = "any", .script = scriptOf({anyOf}), .log = {kStart1, "✔︎ 颜色判断通过 ×#10AA05→#E4F5E2 √#FAFAFA→#FFFFFF", kDone}, .arrange = dot},
+        {.name = "all", .script = scriptOf({dotAndWhite}),
+         .log = {kStart1, "✘ 颜色判断未通过 ×#10AA05→#E4F5E2 √#FAFAFA→#FFFFFF", kStopped}, .arrange = dot},
+        {.name = "any", .script = scriptOf({anyOf}),
+         .log = {kStart1, "✔︎ 颜色判断通过 ×#10AA05→#E4F5E2 √#FAFAFA→#FFFFFF", kDone}, .arrange = dot},
         single(false, 5000), single(true, 0), single(true, -10),
         // Attempts at 0, 30, 60, 90 and 120 ms: the last one starts before the deadline check fails.
         {.name = "the poll interval is at least 30 ms", .script = waiting(100, 10), .endMs = 120, .grabs = 5},
@@ -114,15 +116,18 @@ TEST_F(Checks, Branches) {
     };
     const Lines once{"0ms button right down (50.4,59.6) flags 0x0 click 1", "20ms button right up (50.4,59.6) flags 0x0 click 1"};
     Lines twice = once;
-    twice.insert(twice.end(), {"80ms button right down (50.4,59.6) flags 0x0 click 2", "100ms button right up (50.4,59.6) flags 0x0 click 2",
-                               "100ms button right down (50.4,59.6) flags 0x0 click 1", "120ms button right up (50.4,59.6) flags 0x0 click 1"});
+    twice.insert(twice.end(), {"80ms button right down (50.4,59.6) flags 0x0 click 2",
+                               "100ms button right up (50.4,59.6) flags 0x0 click 2",
+                               "100ms button right down (50.4,59.6) flags 0x0 click 1",
+                               "120ms button right up (50.4,59.6) flags 0x0 click 1"});
 
     expectPlays({
         {.name = "jump to a later step", .script = jumpTo(jumps.steps[3].id), .log = {kStart4, pass, kDone}, .clicks = {{1, 3}}},
         {.name = "jump unset", .script = jumpTo(std::nullopt), .log = {kStart4, pass, unset, kDone}, .clicks = {{1, 2, 3}}},
         {.name = "jump to a deleted step", .script = jumpTo(Uuid::random()),
          .log = {kStart4, pass, "⚠️ 跳转目标步骤已被删除，继续执行下一步", kDone}, .clicks = {{1, 2, 3}}},
-        {.name = "goto, and a disabled target is skipped", .script = gotos, .log = {"▶︎ 开始执行「测试」，共 6 个步骤，循环 1 次", unset, kDone}, .clicks = {{3, 4}}},
+        {.name = "goto, and a disabled target is skipped", .script = gotos,
+         .log = {"▶︎ 开始执行「测试」，共 6 个步骤，循环 1 次", unset, kDone}, .clicks = {{3, 4}}},
         // The screen turns black at 100 ms; until then the check restarts the script, without
         // counting a pass.
         {.name = "restart",
@@ -162,7 +167,8 @@ TEST_F(Checks, Image) {
         };
         return Play{.name = where, .script = scriptOf({imageStep(region(2))}),
                     .log = {kStart1, kFound, "🖱 分支动作：左键双击 识别范围随机点 " + where + "，区域 (200, 150) 40×30", kDone},
-                    .events = Lines{event("0", "down ", "1"), event("20", "up ", "1"), event("80", "down ", "2"), event("100", "up ", "2")},
+                    .events = Lines{event("0", "down ", "1"), event("20", "up ", "1"), event("80", "down ", "2"),
+                                    event("100", "up ", "2")},
                     .arrange = [this, high] { makeRunner({}, [high](double low, double upper) { return high ? upper : low; }); }};
     };
     expectPlays({

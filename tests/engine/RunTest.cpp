@@ -25,7 +25,10 @@ TEST_F(RunLoop, Plays) {
     const Step slowMove = stepOf(StepKind::mouseMove, [](Step& s) { s.x = 100, s.hasPoint = true, s.moveDurationMs = 768; });
     const Step drag = stepOf(StepKind::mouseMove, [](Step& s) { s.x = 700, s.y = 500, s.hasPoint = true, s.moveDurationMs = 600'000; });
     const Lines endless{"▶︎ 开始执行「测试」，共 1 个步骤，无限循环", "—— 第 1 轮结束，重新开始 ——", "—— 第 2 轮结束，重新开始 ——"};
-    const auto plus = [](Lines lines, std::vector<std::string> more) { return lines.insert(lines.end(), more.begin(), more.end()), lines; };
+    const auto plus = [](Lines lines, const Lines& more) {
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
 
     expectPlays({
         {.name = "three passes",
@@ -141,7 +144,8 @@ TEST_F(RunLoop, PressedKeysAndButtonsAreReleasedInReverseOrderAfterAnyEnd) {
         for (const std::string& e : events()) untimed.push_back(e.substr(e.find(' ') + 1));
         ASSERT_GE(untimed.size(), 4u);
         EXPECT_EQ(Lines(untimed.end() - 4, untimed.end()),
-                  (Lines{"button right up (3,3) flags 0x120000 click 1", "key up 1 flags 0x120000", "key up 55 flags 0x20000", "key up 56 flags 0x0"}));
+                  (Lines{"button right up (3,3) flags 0x120000 click 1", "key up 1 flags 0x120000", "key up 55 flags 0x20000",
+                         "key up 56 flags 0x0"}));
     };
     expectPlays({
         {.name = "end of script", .script = pressing({}), .then = reversed},

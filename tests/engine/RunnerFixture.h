@@ -23,7 +23,6 @@ using platform::sim::SimClock;
 using platform::sim::SimDesktop;
 using Lines = std::vector<std::string>;
 
-
 template <class Set>
 Step stepOf(StepKind kind, Set set) {
     Step s(kind);
@@ -32,7 +31,8 @@ Step stepOf(StepKind kind, Set set) {
 }
 inline Step delayStep(int64_t ms) { return stepOf(StepKind::delay, [&](Step& s) { s.delayMs = ms; }); }
 inline Step clickStep(double x, double y, ClickKind kind = ClickKind::click, MouseButton button = MouseButton::left) {
-    return stepOf(StepKind::mouseClick, [&](Step& s) { s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button; });
+    return stepOf(StepKind::mouseClick,
+                  [&](Step& s) { s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button; });
 }
 inline Step keyStep(std::optional<uint16_t> code, KeyEventKind kind = KeyEventKind::press, ModifierSet modifiers = {}) {
     return stepOf(StepKind::keyPress, [&](Step& s) { s.keyCode = code, s.keyKind = kind, s.modifiers = modifiers; });
@@ -133,7 +133,8 @@ protected:
             std::map<std::pair<PostedEvent::Kind, int>, int> held;   // whatever ended the run, nothing stays down
             for (const PostedEvent& e : sim->postedEvents())
                 if (e.kind == PostedEvent::Kind::key || e.kind == PostedEvent::Kind::button)
-                    held[{e.kind, e.kind == PostedEvent::Kind::key ? e.keyCode : int(e.button)}] += e.press == platform::Press::down ? 1 : -1;
+                    held[{e.kind, e.kind == PostedEvent::Kind::key ? e.keyCode : int(e.button)}] +=
+                        e.press == platform::Press::down ? 1 : -1;
             for (const auto& [what, count] : held) EXPECT_EQ(count, 0) << int(what.first) << " " << what.second;
             if (p.then) p.then();
         }
