@@ -125,7 +125,10 @@ protected:
             if (p.clicks) { EXPECT_EQ(clickXs(), *p.clicks); }
             if (p.endMs >= 0) { EXPECT_EQ(nowMs(), p.endMs); }
             if (p.grabs >= 0) { EXPECT_EQ(sim->grabCount(), p.grabs); }
-            if (p.end) { EXPECT_EQ(runner->lastOutcome().value().end, *p.end); }
+            if (p.end) {
+                EXPECT_EQ(runner->lastOutcome().value().end, *p.end);
+                EXPECT_FALSE(runner->lastOutcome()->luaFailed) << "no Lua error in this run";
+            }
             if (p.cycles >= 0) { EXPECT_EQ(runner->cycleCount(), p.cycles); }
             EXPECT_TRUE(std::is_sorted(cycles.begin(), cycles.end()));
             EXPECT_EQ(cycles.back(), runner->cycleCount());
