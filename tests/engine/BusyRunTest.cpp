@@ -1,8 +1,6 @@
-// Runs that never wait: the main thread keeps its turns (at most one runner task queued, a timer
-// keeps firing), the log queue stays bounded without losing order, stop ends them at once, and a
-// run that ignores a stop is reported.
+// Runs that never wait: the main thread keeps its turns, the log queue stays bounded without losing
+// order, stop ends them at once, and a run that ignores a stop is reported.
 #include <atomic>
-#include <future>
 #include <regex>
 #include <thread>
 
@@ -12,72 +10,46 @@ namespace tapforge::test {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// Counts the runner's tasks queued on the main loop and not yet run.
-struct CountingPoster {
-    std::shared_ptr<std::atomic<int>> pending = std::make_shared<std::atomic<int>>(0);
-    std::shared_ptr<std::atomic<int>> mostPending = std::make_shared<std::atomic<int>>(0);
-
-    platform::MainThreadPoster wrap(platform::MainThreadPoster inner) const {
-        return [pending = pending, most = mostPending, inner](std::function<void()> task) {
-            const int now = ++*pending;
-            int seen = most->load();
-            while (now > seen && !most->compare_exchange_weak(seen, now)) {}
-            inner([pending, task = std::move(task)] {
-                --*pending;
-                task();
-            });
-        };
-    }
-};
-
 enum class Loop { gotoOnly, logging, shortDelay };
 enum class ClockKind { system, dryRun };
 
-Script busyScript(Loop kind) {
-    Step first(kind == Loop::gotoOnly ? StepKind::comment : kind == Loop::logging ? StepKind::keyPress : StepKind::delay);
-    first.delayMs = 1;
-    Step back(StepKind::goTo);
-    back.gotoStepID = first.id;
-    return scriptOf({first, back}, 0);
-}
-
 class BusyRun : public RunnerFixture, public ::testing::WithParamInterface<std::tuple<Loop, ClockKind>> {
 protected:
+    // A runner on `kind` of clock whose tasks queued on the main loop and not yet run are counted.
     void useClock(ClockKind kind) {
         platform::Desktop desktop = sim->desktop();
-        if (kind == ClockKind::system) {
-            desktop.clock = std::make_shared<platform::SystemClock>();
-        } else {
-            desktop.clock = std::make_shared<SimClock>(SimClock::Mode::dryRun);
-        }
-        runner = std::make_unique<ScriptRunner>(ScriptRunnerServices{desktop, counter.wrap(loop.poster()), nullptr, {}});
-        runner->onLog = [this](const std::string& line) { log.push_back(line); };
+        if (kind == ClockKind::system) desktop.clock = std::make_shared<platform::SystemClock>();
+        else desktop.clock = std::make_shared<SimClock>(SimClock::Mode::dryRun);
+        useServices({desktop, [this, inner = loop.poster()](std::function<void()> task) {
+                         const int now = ++pending;
+                         for (int seen = mostPending; now > seen && !mostPending.compare_exchange_weak(seen, now);) {}
+                         inner([this, task = std::move(task)] { --pending, task(); });
+                     }, nullptr, {}});
     }
-
-    CountingPoster counter;
+    void TearDown() override { runner.reset(); }   // it may post while going, into the counters
+    std::atomic<int> pending{0}, mostPending{0};
 };
 
 TEST_P(BusyRun, MainThreadKeepsItsTurnsAndStopEndsTheRun) {
     const auto [loopKind, clockKind] = GetParam();
     useClock(clockKind);
+    Step first(loopKind == Loop::gotoOnly ? StepKind::comment : loopKind == Loop::logging ? StepKind::keyPress : StepKind::delay);
+    first.delayMs = 1;
+    Step back(StepKind::goTo);
+    back.gotoStepID = first.id;
 
     // A timer of the main thread: a task posted every millisecond, timed from post to run.
     std::atomic<bool> ticking{true};
     int fired = 0;
     double worstMs = 0;
     std::thread timer([&, post = loop.poster()] {
-        while (ticking) {
-            const auto posted = SteadyClock::now();
-            post([&, posted] {
+        for (; ticking; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+            post([&, posted = SteadyClock::now()] {
                 ++fired;
                 worstMs = std::max(worstMs, std::chrono::duration<double, std::milli>(SteadyClock::now() - posted).count());
             });
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
     });
-
-    runner->start(busyScript(loopKind), std::nullopt);
+    runner->start(scriptOf({first, back}, 0), std::nullopt);
     loop.runUntil([] { return false; }, std::chrono::milliseconds(150));
     const int firedWhileBusy = fired;
     const auto stopped = SteadyClock::now();
@@ -89,7 +61,7 @@ TEST_P(BusyRun, MainThreadKeepsItsTurnsAndStopEndsTheRun) {
     loop.drain();
 
     ASSERT_TRUE(ended) << "the run ignored the stop";
-    EXPECT_LE(counter.mostPending->load(), 1) << "the worker queued more than one task at a time";
+    EXPECT_LE(mostPending.load(), 1) << "the worker queued more than one task at a time";
     EXPECT_GT(firedWhileBusy, 10) << "the main thread's timer starved";
     // Loose bounds (shared machines, sanitizers); the 50 ms target is the benchmark's (bench_engine busyRun).
     EXPECT_LT(worstMs, 1000);
@@ -115,20 +87,14 @@ TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
     ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(5)));
     loop.drain();
 
-    const std::regex passLine("—— 第 (\\d+) 轮结束，重新开始 ——");
-    const std::regex dropLine("⚠️ 日志输出过快，已省略 (\\d+) 行");
+    const std::regex passLine("—— 第 (\\d+) 轮结束，重新开始 ——"), dropLine("⚠️ 日志输出过快，已省略 (\\d+) 行");
     int64_t expected = 0;   // the start line, dropped first, counts as number 0
     ASSERT_GE(log.size(), 2u);
     for (size_t i = 0; i + 1 < log.size(); ++i) {
         std::smatch m;
-        if (std::regex_match(log[i], m, dropLine)) {
-            expected += std::stoll(m[1]);
-        } else if (std::regex_match(log[i], m, passLine)) {
-            ASSERT_EQ(std::stoll(m[1]), expected) << "line " << i;
-            ++expected;
-        } else {
-            FAIL() << log[i];
-        }
+        if (std::regex_match(log[i], m, dropLine)) expected += std::stoll(m[1]);
+        else if (std::regex_match(log[i], m, passLine)) ASSERT_EQ(std::stoll(m[1]), expected++) << "line " << i;
+        else FAIL() << log[i];
     }
     EXPECT_EQ(log.back(), "⏹ 已手动停止");
 }
@@ -137,52 +103,39 @@ TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
 class StuckHost final : public LuaStepHost {
 public:
     void setUpRun(const LuaRunContext&) override {}
+    void tearDownRun() override {}
+    void setInterrupt(bool) override {}
     LuaStepResult runStep(const Step&) override {
         entered.set_value();
         release.get_future().wait();
         return LuaStepResult::passed();
     }
-    void tearDownRun() override {}
-    void setInterrupt(bool) override {}
-
     std::promise<void> entered, release;
 };
 
-TEST_F(BusyRun, RunThatIgnoresAStopIsReportedAndCanBeLeftBehind) {
-    auto host = std::make_shared<StuckHost>();
-    ScriptRunnerServices services{sim->desktop(), loop.poster(), host, {}};
-    services.overdueStopReportMs = 100;
-    runner = std::make_unique<ScriptRunner>(std::move(services));
-    runner->onLog = [this](const std::string& line) { log.push_back(line); };
+// Reported while it lasts; then either the owner quits without waiting for the stuck worker for
+// ever, or the worker comes back and the report clears.
+TEST_F(BusyRun, RunThatIgnoresAStopIsReported) {
     bool overdueSeen = false;
-    runner->onChange = [&] { overdueSeen = overdueSeen || runner->stopOverdue(); };
-
-    runner->start(scriptOf({Step(StepKind::lua)}), std::nullopt);
-    host->entered.get_future().wait();
-    runner->stop();
-    ASSERT_TRUE(loop.runUntil([&] { return overdueSeen; }, std::chrono::seconds(10)));
-    EXPECT_EQ(log.back(), "⚠️ 已请求停止，运行仍未结束（可能陷入了无法中断的代码）");
-    EXPECT_TRUE(runner->isRunning());
-
-    // The owner quits: destroying the runner does not wait for the stuck worker for ever.
-    runner.reset();
-    host->release.set_value();
-}
-
-TEST_F(BusyRun, OverdueFlagClearsWhenTheRunEnds) {
-    auto host = std::make_shared<StuckHost>();
-    ScriptRunnerServices services{sim->desktop(), loop.poster(), host, {}};
-    services.overdueStopReportMs = 50;
-    runner = std::make_unique<ScriptRunner>(std::move(services));
-    runner->onLog = [this](const std::string& line) { log.push_back(line); };
-    runner->start(scriptOf({Step(StepKind::lua)}), std::nullopt);
-    host->entered.get_future().wait();
-    runner->stop();
-    ASSERT_TRUE(loop.runUntil([&] { return runner->stopOverdue(); }, std::chrono::seconds(10)));
-    host->release.set_value();
-    ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(10)));
-    EXPECT_FALSE(runner->stopOverdue());
-    EXPECT_EQ(log.back(), "⏹ 已手动停止");
+    for (bool leaveBehind : {false, true}) {
+        SCOPED_TRACE(leaveBehind);
+        overdueSeen = false;
+        auto host = std::make_shared<StuckHost>();
+        useServices({sim->desktop(), loop.poster(), host, {}, /*overdueStopReportMs*/ 100});
+        runner->onChange = [&] { overdueSeen = overdueSeen || runner->stopOverdue(); };
+        runner->start(scriptOf({Step(StepKind::lua)}), std::nullopt);
+        host->entered.get_future().wait();
+        runner->stop();
+        ASSERT_TRUE(loop.runUntil([&] { return overdueSeen; }, std::chrono::seconds(10)));
+        EXPECT_EQ(log.back(), "⚠️ 已请求停止，运行仍未结束（可能陷入了无法中断的代码）");
+        EXPECT_TRUE(runner->isRunning());
+        if (leaveBehind) runner.reset();
+        host->release.set_value();
+        if (leaveBehind) continue;
+        ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(10)));
+        EXPECT_FALSE(runner->stopOverdue());
+        EXPECT_EQ(log.back(), "⏹ 已手动停止");
+    }
 }
 
 }  // namespace

@@ -2,72 +2,26 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <thread>
 #include <vector>
 
 using tapforge::platform::sim::SimClock;
 
-TEST(SimClock, SleepsAdvanceVirtualTimeExactlyAndAtOnce) {
-    SimClock clock;
-    EXPECT_EQ(clock.nowMicros(), 0);
-    clock.sleepMs(10'000);
-    clock.sleepMicros(15);
-    clock.sleepMicros(-5);   // nothing for negative
-    EXPECT_EQ(clock.nowMicros(), 10'000'015);
-    EXPECT_EQ(clock.nowMs(), 10'000);
-    EXPECT_EQ(clock.totalSleptMicros(), 10'000'015);
-}
-
-TEST(SimClock, ScheduledCallbacksRunAtTheirTimeInOrder) {
-    SimClock clock;
-    std::vector<std::pair<int, int64_t>> seen;
-    clock.atMs(30, [&] { seen.emplace_back(3, clock.nowMicros()); });
-    clock.atMs(10, [&] { seen.emplace_back(1, clock.nowMicros()); });
-    clock.atMs(10, [&] { seen.emplace_back(2, clock.nowMicros()); });
-    clock.sleepMs(9);
-    EXPECT_TRUE(seen.empty());
-    clock.sleepMs(25);   // crosses 10 and 30; the sleep still lasts its full length
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0], std::make_pair(1, int64_t{10'000}));
-    EXPECT_EQ(seen[1], std::make_pair(2, int64_t{10'000}));
-    EXPECT_EQ(seen[2], std::make_pair(3, int64_t{30'000}));
-    EXPECT_EQ(clock.nowMs(), 34);
-}
-
-TEST(SimClock, CallbackInThePastRunsOnNextZeroSleep) {
+TEST(SimClock, SleepsAdvanceVirtualTimeAtOnceAndCallbacksRunAtTheirTimeInOrder) {
     SimClock clock(SimClock::Mode::virtualTime, 50'000);
-    int runs = 0;
-    clock.atMs(1, [&] { ++runs; });
+    std::vector<std::pair<int, int64_t>> seen;
+    const auto at = [&](int64_t ms, int id) { clock.atMs(ms, [&, id] { seen.emplace_back(id, clock.nowMicros()); }); };
+    at(80, 3), at(60, 1), at(60, 2), at(1, 0);   // 1 ms is past: due at the next sleep, even of nothing
     clock.sleepMicros(0);
-    EXPECT_EQ(runs, 1);
-    clock.sleepMs(1);
-    EXPECT_EQ(runs, 1);
-    EXPECT_EQ(clock.nowMs(), 51);
-}
-
-// A stop request scheduled at 1234 ms must end the runner's 40 ms wait slice at 1234 ms, with
-// the caller's mutex free while the callback runs (it will lock it to set its flag).
-TEST(SimClock, WaitEndsAtCallbackTimeWithCallerLockReleased) {
-    SimClock clock;
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool stopRequested = false;
-    clock.atMs(1234, [&] {
-        std::lock_guard guard(mutex);
-        stopRequested = true;
-        cv.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    int slices = 0;
-    while (!stopRequested) {
-        clock.waitFor(cv, lock, 40'000);
-        ++slices;
-        ASSERT_TRUE(lock.owns_lock());
-    }
-    EXPECT_EQ(clock.nowMicros(), 1'234'000);
-    EXPECT_EQ(slices, 31);   // 30 full slices to 1200 ms, then the one cut short at 1234 ms
-    EXPECT_EQ(clock.totalSleptMicros(), 1'234'000);
+    clock.sleepMs(9);
+    clock.sleepMicros(-5);   // nothing for negative
+    EXPECT_EQ(seen.size(), 1u);
+    clock.sleepMs(25);   // crosses 60 and 80; the sleep still lasts its full length
+    clock.sleepMicros(15);
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int64_t>>{{0, 50'000}, {1, 60'000}, {2, 60'000}, {3, 80'000}}));
+    EXPECT_EQ(clock.nowMicros(), 84'015);
+    EXPECT_EQ(clock.nowMs(), 84);
+    EXPECT_EQ(clock.totalSleptMicros(), 34'015);
 }
 
 TEST(SimClock, ConcurrentSleepsAddUp) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <thread>
 
 using namespace tapforge::platform;
@@ -10,29 +9,17 @@ using namespace tapforge::platform::sim;
 
 namespace {
 
-Rgba colourAt(const RgbaImage& image, int x, int y) {
-    const uint8_t* p = image.pixel(x, y);
-    return {p[0], p[1], p[2], p[3]};
-}
+constexpr Rgba kBlack{0, 0, 0, 255}, kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
 
-constexpr Rgba kBlack{0, 0, 0, 255};
-constexpr Rgba kRed{255, 0, 0, 255};
-constexpr Rgba kGreen{0, 255, 0, 255};
-constexpr Rgba kBlue{0, 0, 255, 255};
-
-}  // namespace
-
-TEST(SimDesktopScreens, FramesAndPrimaryBounds) {
+TEST(SimDesktop, ScreensListedInOrderAndThePrimaryIsTheOneAtTheOrigin) {
     auto sim = SimDesktop::create();
     EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 0, 0}));
     EXPECT_EQ(sim->mainScreenScale(), 1.0);
-    // A secondary screen listed first: the primary is the one at (0, 0), not the first.
     sim->addScreen({1920, 0, 1280, 1024}, 1.0);
     sim->addScreen({0, 0, 1920, 1080}, 2.0);
-    const auto list = sim->screens();
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].frame, (Rect{1920, 0, 1280, 1024}));
-    EXPECT_EQ(list[1].scale, 2.0);
+    ASSERT_EQ(sim->screens().size(), 2u);
+    EXPECT_EQ(sim->screens()[0].frame, (Rect{1920, 0, 1280, 1024}));
+    EXPECT_EQ(sim->screens()[1].scale, 2.0);
     EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 1920, 1080}));
     EXPECT_EQ(sim->mainScreenScale(), 2.0);
     EXPECT_EQ(sim->screen(1).image.width, 3840);
@@ -40,90 +27,72 @@ TEST(SimDesktopScreens, FramesAndPrimaryBounds) {
 
 // Primary 100x50 at scale 1, a scale-2 screen of 40x40 points to its right whose top is 10
 // points lower (window-system frame y = 50 - 10 - 40 = 0), and a screen at negative x above the
-// primary's left part (frame y = 50, so global y = -20).
-class SimGrab : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
-        sim->addScreen({100, 0, 40, 40}, 2.0, kGreen);
-        sim->addScreen({-30, 50, 60, 20}, 1.0, kBlue);
-    }
-    std::shared_ptr<SimDesktop> sim = SimDesktop::create();
-};
-
-TEST_F(SimGrab, TouchingAScaleTwoScreenDoublesThePixels) {
-    RgbaImage out;
-    // Global rect spans the primary (x < 100) and the scale-2 screen (x >= 100, 10 <= y < 50).
+// primary's left part (frame y = 50, so global y = -20). A grab touching the scale-2 screen
+// doubles every pixel; gaps outside the screens are black.
+TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
+    auto sim = SimDesktop::create();
+    sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
+    sim->addScreen({100, 0, 40, 40}, 2.0, kGreen);
+    sim->addScreen({-30, 50, 60, 20}, 1.0, kBlue);
+    RgbaImage out, other;
+    // Points x < 100 on the primary, x >= 100 and 10 <= y < 50 on the second screen.
     ASSERT_TRUE(sim->grab({90, 0, 20, 20}, out));
-    ASSERT_EQ(out.width, 40);
-    ASSERT_EQ(out.height, 40);
-    EXPECT_EQ(colourAt(out, 0, 0), kRed);
-    EXPECT_EQ(colourAt(out, 19, 39), kRed);     // last column of point x = 99
-    EXPECT_EQ(colourAt(out, 20, 19), kBlack);   // right of the primary, above the second screen
-    EXPECT_EQ(colourAt(out, 20, 20), kGreen);   // point (100, 10)
-    EXPECT_EQ(colourAt(out, 39, 39), kGreen);
-}
-
-TEST_F(SimGrab, NegativePositionsAndGapsOutsideScreensAreBlack) {
-    RgbaImage out;
-    ASSERT_TRUE(sim->grab({-40, -25, 50, 30}, out));
-    ASSERT_EQ(out.width, 50);
-    EXPECT_EQ(colourAt(out, 0, 0), kBlack);      // (-40, -25): left of every screen
-    EXPECT_EQ(colourAt(out, 10, 5), kBlue);      // (-30, -20): the blue screen's top-left
-    EXPECT_EQ(colourAt(out, 45, 26), kRed);      // (5, 1): the primary
-    EXPECT_EQ(colourAt(out, 5, 26), kBlack);     // (-35, 1): below-left, nothing there
-}
-
-TEST_F(SimGrab, RefusesEmptyOffscreenAndFailingGrabsAndReusesTheBuffer) {
-    RgbaImage out;
+    // (-40, -25) left of every screen, (-30, -20) the blue top-left, (5, 1) the primary, (-35, 1) nothing.
+    ASSERT_TRUE(sim->grab({-40, -25, 50, 30}, other));
+    EXPECT_EQ((std::vector<int>{out.width, out.height, other.width, other.height}), (std::vector<int>{40, 40, 50, 30}));
+    const struct {
+        const RgbaImage& image;
+        int x, y;
+        Rgba colour;
+    } probes[] = {{out, 0, 0, kRed},       {out, 19, 39, kRed},  {out, 20, 19, kBlack}, {out, 20, 20, kGreen}, {out, 39, 39, kGreen},
+                  {other, 0, 0, kBlack}, {other, 10, 5, kBlue}, {other, 45, 26, kRed}, {other, 5, 26, kBlack}};
+    for (const auto& p : probes) {
+        const uint8_t* px = p.image.pixel(p.x, p.y);
+        EXPECT_EQ((Rgba{px[0], px[1], px[2], px[3]}), p.colour) << p.x << "," << p.y;
+    }
     EXPECT_FALSE(sim->grab({10, 10, 0, 5}, out));
     EXPECT_FALSE(sim->grab(Rect::null(), out));
     EXPECT_FALSE(sim->grab({1000, 1000, 10, 10}, out));
-    ASSERT_TRUE(sim->grab({0, 0, 100, 50}, out));
-    const uint8_t* buffer = out.pixels.data();
+    const uint8_t* buffer = out.pixels.data();   // a smaller grab into it needs no new memory
     ASSERT_TRUE(sim->grab({0, 0, 10, 10}, out));
     EXPECT_EQ(out.pixels.data(), buffer);
     EXPECT_EQ(out.pixels.size(), 400u);
     sim->setGrabFails(true);
     EXPECT_FALSE(sim->grab({0, 0, 10, 10}, out));
-    EXPECT_EQ(sim->grabCount(), 6);
+    EXPECT_EQ(sim->grabCount(), 7);
 }
 
-TEST(SimDesktopEvents, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
+TEST(SimDesktop, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
     auto sim = SimDesktop::create();
     sim->setPointer({5, 6});
-    EXPECT_EQ(sim->pointerLocation(), (Point{5, 6}));
     Desktop d = sim->desktop();
-    EXPECT_TRUE(d.events->postButton(PointerButton::right, Press::down, {10, 20}, kFlagShift, 1));
+    std::vector<Point> pointer{sim->pointerLocation().value()};
+    const auto posted = [&](bool ok) {
+        EXPECT_TRUE(ok);
+        pointer.push_back(sim->pointer());
+    };
+    posted(d.events->postButton(PointerButton::right, Press::down, {10, 20}, kFlagShift, 1));
     d.clock->sleepMs(20);
-    EXPECT_TRUE(d.events->postButton(PointerButton::right, Press::up, {10, 20}, kFlagShift, 1));
-    EXPECT_EQ(sim->pointer(), (Point{10, 20}));
-    EXPECT_TRUE(d.events->postMove({3.5, 4}));
-    EXPECT_TRUE(d.events->postKey(56, Press::down, kFlagShift));
-    EXPECT_EQ(sim->pointer(), (Point{3.5, 4}));   // keys leave the pointer alone
+    posted(d.events->postButton(PointerButton::right, Press::up, {10, 20}, kFlagShift, 1));
+    posted(d.events->postMove({3.5, 4}));
+    posted(d.events->postKey(56, Press::down, kFlagShift));   // keys leave the pointer alone
     d.clock->sleepMs(8);
-    EXPECT_TRUE(d.events->postScroll(-3, {7, 8}));
-    EXPECT_EQ(sim->pointer(), (Point{7, 8}));
+    posted(d.events->postScroll(-3, {7, 8}));
+    EXPECT_EQ(pointer, (std::vector<Point>{{5, 6}, {10, 20}, {10, 20}, {3.5, 4}, {3.5, 4}, {7, 8}}));
     EXPECT_EQ(describe(sim->postedEvents()),
-              "0ms button right down (10,20) flags 0x20000 click 1\n"
-              "20ms button right up (10,20) flags 0x20000 click 1\n"
-              "20ms move (3.5,4)\n"
-              "20ms key down 56 flags 0x20000\n"
-              "28ms scroll -3 (7,8)");
+              "0ms button right down (10,20) flags 0x20000 click 1\n20ms button right up (10,20) flags 0x20000 click 1\n"
+              "20ms move (3.5,4)\n20ms key down 56 flags 0x20000\n28ms scroll -3 (7,8)");
     sim->clearPostedEvents();
     EXPECT_TRUE(sim->postedEvents().empty());
 }
 
-TEST(SimDesktopEvents, PostsFromSeveralThreadsAreAllKeptInOrderOfTime) {
+TEST(SimDesktop, PostsFromSeveralThreadsAreAllKeptInOrderOfTime) {
     auto sim = SimDesktop::create();
     Desktop d = sim->desktop();
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i) {
-                d.events->postKey(static_cast<uint16_t>(t), Press::down, 0);
-                d.clock->sleepMicros(10);
-            }
+            for (int i = 0; i < 200; ++i, d.clock->sleepMicros(10)) d.events->postKey(uint16_t(t), Press::down, 0);
         });
     for (auto& t : threads) t.join();
     const auto events = sim->postedEvents();
@@ -131,7 +100,7 @@ TEST(SimDesktopEvents, PostsFromSeveralThreadsAreAllKeptInOrderOfTime) {
     for (size_t i = 1; i < events.size(); ++i) EXPECT_LE(events[i - 1].timeMicros, events[i].timeMicros);
 }
 
-TEST(SimDesktopTap, DeliversInjectedEventsOnlyWhileRunningAndEnabled) {
+TEST(SimDesktop, TapDeliversInjectedEventsOnlyWhileRunningAndEnabled) {
     auto sim = SimDesktop::create();
     EventTap& tap = *sim->desktop().tap;
     std::vector<TapEventType> seen;
@@ -155,7 +124,7 @@ TEST(SimDesktopTap, DeliversInjectedEventsOnlyWhileRunningAndEnabled) {
     EXPECT_FALSE(tap.isRunning());
 }
 
-TEST(SimDesktopDryRun, ScreenshotDesktopHasOneScaleOneDisplayOfTheImageSize) {
+TEST(SimDesktop, ScreenshotDesktopIsOneScaleOneDisplayOfTheImageAndKeepsNoEvents) {
     RgbaImage shot{30, 20, std::vector<uint8_t>(30 * 20 * 4, 7)};
     auto sim = SimDesktop::createWithScreenshot(shot);
     EXPECT_EQ(sim->clock().mode(), SimClock::Mode::dryRun);
@@ -169,3 +138,5 @@ TEST(SimDesktopDryRun, ScreenshotDesktopHasOneScaleOneDisplayOfTheImageSize) {
     EXPECT_TRUE(sim->postedEvents().empty());
     EXPECT_EQ(sim->pointer(), (Point{5, 6}));
 }
+
+}  // namespace
