@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "vision/FullSearch.h"
 #include "vision/PixelBuffer.h"
 #include "vision/Resize.h"
 
@@ -504,6 +505,82 @@ struct Track {
     bool beaten = false;                  // known to end below another track's final score
 };
 
+// The pyramid's best place for the template in the grey crop (scratch.cropGray, cropW x cropH;
+// template scratch.templGray, tw x th), in crop pixels; false when the area is small enough to
+// have no coarser level or the pyramid found nothing. The coarsest level can favour a wrong
+// spot, so its best few peaks are each refined through the finer levels.
+bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, platform::Point& out) {
+    const std::vector<double> levels = ImageMatcher::planLevels(cropW, cropH, tw, th);
+    if (levels.size() < 2) return false;
+    LevelSearch coarse;
+    if (!searchLevel(s, cropW, cropH, tw, th, levels[0], platform::Rect{0, 0, double(cropW), double(cropH)}, LevelMap::keep,
+                     -1.0, coarse))
+        return false;
+    Track tracks[maxCandidates];
+    int trackCount = 0;
+    Peak peaks[maxCandidates];
+    const int peakCount = coarsePeaks(s.scoreMap.data(), coarse.positionsX, coarse.positionsY, coarse.hit.score,
+                                      coarse.slack, reachInLevelPixels(coarse), peaks);
+    for (int k = 0; k < peakCount; ++k)
+        tracks[trackCount++] = Track{peaks[k].score, coarse.pointOf(peaks[k].x, peaks[k].y), coarse.stepX, coarse.stepY};
+    // Level by level, every track in turn. At the last level a track only has to beat the best
+    // result already final (tracks that stopped early or finished before it), which lets most
+    // windows of a wrong spot be abandoned early.
+    auto finalBest = [&](int upTo) {
+        double best = -1.0;
+        for (int k = 0; k < upTo; ++k)
+            if (!tracks[k].active && !tracks[k].beaten) best = std::max(best, tracks[k].score);
+        return best;
+    };
+    for (size_t li = 1; li < levels.size(); ++li) {
+        const bool last = li + 1 == levels.size();
+        bool anyActive = false;
+        for (int k = 0; k < trackCount; ++k) {
+            Track& track = tracks[k];
+            if (!track.active) continue;
+            const double m = std::ceil(std::max(track.stepX, track.stepY)) + 2;
+            const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
+            const double known = last ? finalBest(k) : -1.0;
+            LevelSearch level;
+            bool searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, known, level);
+            if (known > -1.0 && level.hit.score < known - tieTolerance) {
+                // Below the known score, whatever the abandoned windows held; and if the level
+                // stopped, the track's previous score stands: beaten too when that is lower.
+                if (level.hit.score > -0.5 || track.score < known - tieTolerance) {
+                    track.active = false;
+                    track.beaten = true;
+                    continue;
+                }
+                searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, -1.0, level);
+            }
+            if (last) track.active = false;
+            if (!searched) {
+                track.active = false;   // its previous level's result stands
+                continue;
+            }
+            track.score = level.hit.score;
+            track.found = level.pointOf(level.hit.x, level.hit.y);
+            track.stepX = level.stepX;
+            track.stepY = level.stepY;
+            anyActive = anyActive || track.active;
+        }
+        if (!anyActive) break;
+    }
+    double lastScore = -1.0;
+    for (int k = 0; k < trackCount; ++k) {
+        const Track& t = tracks[k];
+        if (t.beaten) continue;
+        const bool tied = std::abs(t.score - lastScore) <= tieTolerance;
+        const bool better = tied ? t.found.y < out.y || (t.found.y == out.y && t.found.x < out.x) : t.score > lastScore;
+        if (better) {
+            lastScore = t.score;
+            out = t.found;
+        }
+    }
+
+    return lastScore > -0.5;
+}
+
 }  // namespace
 
 std::vector<double> ImageMatcher::planLevels(int searchW, int searchH, int templateW, int templateH) {
@@ -530,7 +607,7 @@ ZnccHit ImageMatcher::znccBest(std::span<const float> image, int imageWidth, int
 
 ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::Size templatePointSize,
                                     const ScreenSnapshot& snapshot, std::optional<platform::Rect> searchPixelRect,
-                                    double threshold) {
+                                    double threshold, const std::atomic<bool>* stop) {
     const ImageMatchResult nothing;
     if (!snapshot.image || !consistent(*snapshot.image) || !consistent(templ)) return nothing;
     const double scale = snapshot.scale;
@@ -568,82 +645,20 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
         grayFloats(screen.pixel(crop.x, crop.y + y), static_cast<size_t>(crop.width),
                    s.cropGray.data() + static_cast<size_t>(y) * crop.width);
 
-    // 5-7. The pyramid, coarsest level first. The coarsest level can favour a wrong spot: a
-    // partial overlap of a blocky mark may outscore the exact copy there, and a single hit
-    // leaves the finer levels no way back. So the best few peaks of that level are each refined
-    // through the finer levels, and the best final score wins.
-    const std::vector<double> levels = planLevels(crop.width, crop.height, tw, th);
-    LevelSearch coarse;
-    const bool refined = levels.size() > 1;
-    if (!searchLevel(s, crop.width, crop.height, tw, th, levels[0], platform::Rect{0, 0, double(crop.width), double(crop.height)},
-                     refined ? LevelMap::keep : LevelMap::none, -1.0, coarse))
-        return nothing;
-    Track tracks[maxCandidates];
-    int trackCount = 0;
-    if (!refined) {
-        tracks[trackCount++] = Track{coarse.hit.score, coarse.pointOf(coarse.hit.x, coarse.hit.y), 1, 1};
-    } else {
-        Peak peaks[maxCandidates];
-        const int peakCount = coarsePeaks(s.scoreMap.data(), coarse.positionsX, coarse.positionsY, coarse.hit.score,
-                                          coarse.slack, reachInLevelPixels(coarse), peaks);
-        for (int k = 0; k < peakCount; ++k)
-            tracks[trackCount++] = Track{peaks[k].score, coarse.pointOf(peaks[k].x, peaks[k].y), coarse.stepX, coarse.stepY};
+    // A good first candidate makes the exact search's pruning effective: the pyramid's, when
+    // the area is large enough to have one. It only proposes; the exact search decides.
+    int seedX = -1, seedY = -1;
+    platform::Point seed;
+    if (pyramidCandidate(s, crop.width, crop.height, tw, th, seed)) {
+        seedX = static_cast<int>(std::lround(seed.x));
+        seedY = static_cast<int>(std::lround(seed.y));
     }
-    // Level by level, every track in turn. At the last level a track only has to beat the best
-    // result already final (tracks that stopped early or finished before it), which lets most
-    // windows of a wrong spot be abandoned early.
-    auto finalBest = [&](int upTo) {
-        double best = -1.0;
-        for (int k = 0; k < upTo; ++k)
-            if (!tracks[k].active && !tracks[k].beaten) best = std::max(best, tracks[k].score);
-        return best;
-    };
-    for (size_t li = 1; li < levels.size(); ++li) {
-        const bool last = li + 1 == levels.size();
-        bool anyActive = false;
-        for (int k = 0; k < trackCount; ++k) {
-            Track& track = tracks[k];
-            if (!track.active) continue;
-            const double m = std::ceil(std::max(track.stepX, track.stepY)) + 2;
-            const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
-            const double known = last ? finalBest(k) : -1.0;
-            LevelSearch level;
-            bool searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, known, level);
-            if (known > -1.0 && level.hit.score < known - tieTolerance) {
-                // Below the known score, whatever the abandoned windows held; and if the level
-                // stopped, the track's previous score stands: beaten too when that is lower.
-                if (level.hit.score > -0.5 || track.score < known - tieTolerance) {
-                    track.active = false;
-                    track.beaten = true;
-                    continue;
-                }
-                searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, -1.0, level);
-            }
-            if (last) track.active = false;
-            if (!searched) {
-                track.active = false;   // its previous level's result stands
-                continue;
-            }
-            track.score = level.hit.score;
-            track.found = level.pointOf(level.hit.x, level.hit.y);
-            track.stepX = level.stepX;
-            track.stepY = level.stepY;
-            anyActive = anyActive || track.active;
-        }
-        if (!anyActive) break;
-    }
-    double lastScore = -1.0;
-    platform::Point found{0, 0};
-    for (int k = 0; k < trackCount; ++k) {
-        const Track& t = tracks[k];
-        if (t.beaten) continue;
-        const bool tied = std::abs(t.score - lastScore) <= tieTolerance;
-        const bool better = tied ? t.found.y < found.y || (t.found.y == found.y && t.found.x < found.x) : t.score > lastScore;
-        if (better) {
-            lastScore = t.score;
-            found = t.found;
-        }
-    }
+    if (stop && stop->load(std::memory_order_relaxed)) return nothing;
+    const FullSearchHit hit = fullSearch(s.cropGray.data(), crop.width, crop.height, static_cast<size_t>(crop.width),
+                                         s.templGray.data(), tw, th, seedX, seedY, stop);
+    if (hit.stopped) return nothing;
+    const double lastScore = hit.score;
+    const platform::Point found{double(hit.x), double(hit.y)};
 
     // 8. Back to global points.
     if (!(lastScore > -0.5)) return nothing;

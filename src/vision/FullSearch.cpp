@@ -1,0 +1,465 @@
+#include "vision/FullSearch.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "vision/SearchPool.h"
+
+namespace tapforge::vision {
+
+namespace {
+
+using v4d = double __attribute__((vector_size(32)));
+using v4f = float __attribute__((vector_size(16)));
+
+// Grey levels are shifted by this before they enter the summed-area tables: it halves the
+// largest magnitudes, and with them the rounding the bounds must allow for. The score does not
+// change (the template's zero-mean values sum to 0).
+constexpr double shift = 128;
+
+// One partition of the template into nx x ny blocks. With Sk the image's sum over block k and
+// mk the mean of the zero-mean template over it, the numerator Σ I T' is at most
+// Σk Sk mk + sqrt(Σ I² - Σk Sk² / nk) * residual (Cauchy-Schwarz on what the block means leave).
+struct Grid {
+    int nx = 0, ny = 0;
+    std::vector<size_t> corners;     // table offsets of the (ny + 1) x (nx + 1) block corners
+    std::vector<double> mean;        // mk
+    std::vector<double> invCount;    // 1 / nk
+    double residual = 0;             // sqrt(Σ (T' - mk)²)
+    double errA = 0, errB = 0;       // rounding allowances of the two terms
+};
+
+struct Tables {
+    std::vector<double> sum, sumSq;  // of (image - shift), (w + 1) x (h + 1), row 0 and column 0 zero
+    std::vector<int32_t> edges;      // counts of pixels differing from their right or lower neighbour
+    std::vector<double> templZero;
+    std::vector<Grid> grids;
+};
+
+Tables& tables() {
+    thread_local Tables t;
+    return t;
+}
+
+struct Candidate {
+    double score;
+    int x, y;
+};
+
+// Raises `best` to `score` when higher (several bands may report at once).
+void raise(std::atomic<double>& best, double score) {
+    double seen = best.load(std::memory_order_relaxed);
+    while (score > seen && !best.compare_exchange_weak(seen, score, std::memory_order_relaxed)) {
+    }
+}
+
+// Everything a band of rows needs, shared read-only by the bands of one search.
+struct Search {
+    const float* image = nullptr;
+    size_t stride = 0;
+    int w = 0, h = 0, tw = 0, th = 0;
+    double n = 0, varT = 0;
+    const double* I = nullptr;
+    const double* Q = nullptr;
+    const int32_t* E = nullptr;
+    size_t satStride = 0;
+    const double* templZero = nullptr;
+    const std::vector<Grid>* grids = nullptr;
+    double errVar = 0;
+    const std::atomic<bool>* stop = nullptr;
+    std::atomic<double> best{-2.0};
+    std::atomic<bool> stopped{false};
+
+    bool flat(int x, int y) const;
+    void scanRows(int y0, int y1, std::vector<Candidate>& out);
+    void offer(double score, int x, int y, std::vector<Candidate>& out);
+};
+
+// A window is flat exactly when no pixel of it but the last column and row differs from its
+// right or lower neighbour, and the last pixel equals the first.
+bool Search::flat(int x, int y) const {
+    const float* first = image + static_cast<size_t>(y) * stride + x;
+    if (tw < 2 || th < 2) {
+        for (int j = 0; j < th; ++j)
+            for (int i = 0; i < tw; ++i)
+                if (first[static_cast<size_t>(j) * stride + i] != first[0]) return false;
+        return true;
+    }
+    const size_t top = static_cast<size_t>(y) * satStride, bottom = static_cast<size_t>(y + th - 1) * satStride;
+    const int32_t inner = E[bottom + x + tw - 1] - E[top + x + tw - 1] - E[bottom + x] + E[top + x];
+    return inner == 0 && first[static_cast<size_t>(th - 1) * stride + tw - 1] == first[0];
+}
+
+void Search::offer(double score, int x, int y, std::vector<Candidate>& out) {
+    const double seen = best.load(std::memory_order_relaxed);
+    if (score < seen - scoreTieTolerance) return;
+    out.push_back(Candidate{score, x, y});
+    raise(best, score);
+}
+
+__attribute__((target_clones("avx2", "default"))) bool exactScoreImpl(const float* window, size_t stride,
+                                                                     const double* templZero, int tw, int th,
+                                                                     double varT, double& score) {
+    v4d s = {0, 0, 0, 0}, s2 = s, c = s;
+    double s1 = 0, s21 = 0, c1 = 0;
+    for (int j = 0; j < th; ++j) {
+        const float* r = window + static_cast<size_t>(j) * stride;
+        const double* t = templZero + static_cast<size_t>(j) * tw;
+        int i = 0;
+        for (; i + 4 <= tw; i += 4) {
+            v4f f;
+            std::memcpy(&f, r + i, sizeof f);
+            const v4d v = __builtin_convertvector(f, v4d);
+            v4d tv;
+            std::memcpy(&tv, t + i, sizeof tv);
+            s += v;
+            s2 += v * v;
+            c += v * tv;
+        }
+        for (; i < tw; ++i) {
+            const double v = r[i];
+            s1 += v;
+            s21 += v * v;
+            c1 += v * t[i];
+        }
+    }
+    const double n = static_cast<double>(tw) * th;
+    const double sum = s[0] + s[1] + s[2] + s[3] + s1;
+    double var = (s2[0] + s2[1] + s2[2] + s2[3] + s21) - sum * sum / n;
+    if (var < 1.0) {
+        // Low contrast: the one-pass variance loses too much to cancellation; go the long way.
+        const double mean = sum / n;
+        var = 0;
+        for (int j = 0; j < th; ++j)
+            for (int i = 0; i < tw; ++i) {
+                const double d = window[static_cast<size_t>(j) * stride + i] - mean;
+                var += d * d;
+            }
+    }
+    if (!(var > 1e-6)) return false;
+    score = (c[0] + c[1] + c[2] + c[3] + c1) / std::sqrt(var * varT);
+    return true;
+}
+
+// Upper bound of the numerator over one grid at table offset `o`, minus what it must beat;
+// negative means the position cannot reach the score behind `need`.
+__attribute__((always_inline)) inline double boundSlack(const Grid& g, const double* I, size_t o, double windowSq,
+                                                        double need) {
+    constexpr int maxCorners = 33 * 33;
+    double c[maxCorners];
+    const int cx = g.nx + 1, count = cx * (g.ny + 1);
+    for (int k = 0; k < count; ++k) c[k] = I[o + g.corners[k]];
+    double a = 0, projected = 0;
+    for (int j = 0; j < g.ny; ++j) {
+        const double* top = c + j * cx;
+        const double* bottom = top + cx;
+        const double* mean = g.mean.data() + j * g.nx;
+        const double* inv = g.invCount.data() + j * g.nx;
+        for (int i = 0; i < g.nx; ++i) {
+            const double sk = bottom[i + 1] - bottom[i] - top[i + 1] + top[i];
+            a += sk * mean[i];
+            projected += sk * sk * inv[i];
+        }
+    }
+    const double rest = std::max(windowSq - projected, 0.0) + g.errB;
+    return a + g.errA + std::sqrt(rest) * g.residual - need;
+}
+
+// The coarsest grid (2 x 2 blocks) for four consecutive positions at once, at table offset `o`:
+// which of them can still reach the score behind `t` (or are near flat and need a closer look).
+__attribute__((always_inline)) inline v4d sqrt4(v4d v) {
+    return v4d{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+}
+
+__attribute__((always_inline)) inline unsigned survivors4(const Search& s, const Grid& g, size_t o, double t) {
+    const size_t c1 = g.corners[1], c2 = g.corners[2], r1 = g.corners[3], r2 = g.corners[6];
+    auto at = [&](const double* table, size_t offset) {
+        v4d v;
+        std::memcpy(&v, table + o + offset, sizeof v);
+        return v;
+    };
+    const v4d i00 = at(s.I, 0), i01 = at(s.I, c1), i02 = at(s.I, c2);
+    const v4d i10 = at(s.I, r1), i11 = at(s.I, r1 + c1), i12 = at(s.I, r1 + c2);
+    const v4d i20 = at(s.I, r2), i21 = at(s.I, r2 + c1), i22 = at(s.I, r2 + c2);
+    const v4d S2 = at(s.Q, r2 + c2) - at(s.Q, c2) - at(s.Q, r2) + at(s.Q, 0);
+    const v4d S = i22 - i02 - i20 + i00;
+    const v4d var = S2 - S * S * (1.0 / s.n);
+    const v4d sa = i11 - i01 - i10 + i00, sb = i12 - i02 - i11 + i01;
+    const v4d sc = i21 - i11 - i20 + i10, sd = i22 - i12 - i21 + i11;
+    const double* m = g.mean.data();
+    const double* inv = g.invCount.data();
+    const v4d a = sa * m[0] + sb * m[1] + sc * m[2] + sd * m[3];
+    const v4d projected = sa * sa * inv[0] + sb * sb * inv[1] + sc * sc * inv[2] + sd * sd * inv[3];
+    const v4d zero = {0, 0, 0, 0};
+    v4d rest = S2 - projected;
+    rest = (rest > zero ? rest : zero) + g.errB;
+    v4d low = var - s.errVar;
+    low = low > zero ? low : zero;
+    const v4d bound = a + g.errA + sqrt4(rest) * g.residual;
+    const v4d need = sqrt4(low * s.varT) * t;
+    const auto keep = (var <= s.errVar + 1e-6) | !(bound < need);
+    return (keep[0] ? 1u : 0u) | (keep[1] ? 2u : 0u) | (keep[2] ? 4u : 0u) | (keep[3] ? 8u : 0u);
+}
+
+// Scores one position that survived the bounds from grid `fromGrid` on, or is near flat.
+__attribute__((always_inline)) inline void visit(Search& s, int x, int y, size_t o, double S2, double var, size_t fromGrid,
+                                                 std::vector<Candidate>& out, double& work) {
+    if (var <= s.errVar + 1e-6) {
+        if (s.flat(x, y)) return;
+    } else {
+        const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+        if (t > 0) {
+            const double need = t * std::sqrt(s.varT * (var - s.errVar));
+            for (size_t k = fromGrid; k < s.grids->size(); ++k)
+                if (boundSlack((*s.grids)[k], s.I, o, S2, need) < 0) return;
+        }
+    }
+    double score;
+    const float* window = s.image + static_cast<size_t>(y) * s.stride + x;
+    if (exactScoreImpl(window, s.stride, s.templZero, s.tw, s.th, s.varT, score)) s.offer(score, x, y, out);
+    work += s.n;
+}
+
+__attribute__((always_inline)) inline void scanRowsBody(Search& s, int y0, int y1, std::vector<Candidate>& out) {
+    const size_t sw = s.satStride;
+    const size_t dx = static_cast<size_t>(s.tw), dy = static_cast<size_t>(s.th) * sw;
+    const Grid* first = !s.grids->empty() && s.grids->front().nx == 2 && s.grids->front().ny == 2 ? &s.grids->front() : nullptr;
+    const int positions = s.w - s.tw + 1;
+    // Work since the stop flag was last read, in multiply-adds: a band of huge windows scored
+    // exactly one by one must still notice a stop within milliseconds.
+    double work = 0;
+    auto stopSeen = [&] {
+        if (!s.stop || !s.stop->load(std::memory_order_relaxed)) return false;
+        s.stopped.store(true, std::memory_order_relaxed);
+        return true;
+    };
+    for (int y = y0; y < y1; ++y) {
+        if (stopSeen()) return;
+        const size_t rowStart = static_cast<size_t>(y) * sw;
+        int x = 0;
+        // Four positions at a time through the coarsest grid; what survives goes on alone.
+        for (; first && x + 4 <= positions; x += 4) {
+            const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+            const unsigned keep = t > 0 ? survivors4(s, *first, rowStart + x, t) : 15u;
+            if (keep == 0) continue;
+            for (int k = 0; k < 4; ++k) {
+                if (!(keep & (1u << k))) continue;
+                const size_t o = rowStart + x + k;
+                const double S = s.I[o + dy + dx] - s.I[o + dx] - s.I[o + dy] + s.I[o];
+                const double S2 = s.Q[o + dy + dx] - s.Q[o + dx] - s.Q[o + dy] + s.Q[o];
+                visit(s, x + k, y, o, S2, S2 - S * S / s.n, 1, out, work);
+            }
+            if (work > 4e6) {
+                work = 0;
+                if (stopSeen()) return;
+            }
+        }
+        for (; x < positions; ++x) {
+            const size_t o = rowStart + x;
+            const double S = s.I[o + dy + dx] - s.I[o + dx] - s.I[o + dy] + s.I[o];
+            const double S2 = s.Q[o + dy + dx] - s.Q[o + dx] - s.Q[o + dy] + s.Q[o];
+            visit(s, x, y, o, S2, S2 - S * S / s.n, 0, out, work);
+        }
+        if (work > 4e6) {
+            work = 0;
+            if (stopSeen()) return;
+        }
+    }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,fma"))) void scanRowsAvx2(Search& s, int y0, int y1, std::vector<Candidate>& out) {
+    scanRowsBody(s, y0, y1, out);
+}
+#endif
+
+void scanRowsImpl(Search& s, int y0, int y1, std::vector<Candidate>& out) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (avx2) return scanRowsAvx2(s, y0, y1, out);
+#endif
+    scanRowsBody(s, y0, y1, out);
+}
+
+void Search::scanRows(int y0, int y1, std::vector<Candidate>& out) { scanRowsImpl(*this, y0, y1, out); }
+
+// Block grid lines: n + 1 cuts of `size` pixels as even as possible.
+std::vector<int> cuts(int size, int blocks) {
+    std::vector<int> c(blocks + 1);
+    for (int k = 0; k <= blocks; ++k) c[k] = static_cast<int>(static_cast<int64_t>(size) * k / blocks);
+    return c;
+}
+
+// Successively finer grids: 2 x 2 blocks, then 4 x 4, doubling while blocks keep at least 3
+// pixels a side, at most 32 per axis.
+void buildGrids(Tables& t, int tw, int th, size_t satStride, double errS, double errQ) {
+    t.grids.clear();
+    int prevX = 1, prevY = 1;
+    for (int g = 2; g <= 32; g *= 2) {
+        // The first grid is 2 x 2 whenever the template allows: the scan has a fast path for it.
+        const int nx = g == 2 ? std::min(2, tw) : std::min(g, std::max(tw / 3, 1));
+        const int ny = g == 2 ? std::min(2, th) : std::min(g, std::max(th / 3, 1));
+        if (nx == prevX && ny == prevY) break;
+        prevX = nx, prevY = ny;
+        Grid grid;
+        grid.nx = nx, grid.ny = ny;
+        const std::vector<int> gx = cuts(tw, nx), gy = cuts(th, ny);
+        for (int j = 0; j <= ny; ++j)
+            for (int i = 0; i <= nx; ++i) grid.corners.push_back(static_cast<size_t>(gy[j]) * satStride + gx[i]);
+        double residual = 0, weighted = 0, sumAbsMean = 0, minCount = 1e300;
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i) {
+                double sum = 0;
+                for (int y = gy[j]; y < gy[j + 1]; ++y)
+                    for (int x = gx[i]; x < gx[i + 1]; ++x) sum += t.templZero[static_cast<size_t>(y) * tw + x];
+                const double count = double(gx[i + 1] - gx[i]) * (gy[j + 1] - gy[j]);
+                const double mean = sum / count;
+                for (int y = gy[j]; y < gy[j + 1]; ++y)
+                    for (int x = gx[i]; x < gx[i + 1]; ++x) {
+                        const double d = t.templZero[static_cast<size_t>(y) * tw + x] - mean;
+                        residual += d * d;
+                    }
+                grid.mean.push_back(mean);
+                grid.invCount.push_back(1.0 / count);
+                sumAbsMean += std::abs(mean);
+                weighted += count * std::abs(mean);
+                minCount = std::min(minCount, count);
+            }
+        const double blocks = double(nx) * ny, n = double(tw) * th;
+        grid.residual = std::sqrt(residual) * (1 + 1e-12);
+        // Each block sum is off by at most errS; the sums of products round too (|I - shift| <= 128).
+        grid.errA = sumAbsMean * errS + 4 * blocks * DBL_EPSILON * shift * weighted;
+        grid.errB = errQ + blocks * (2 * shift * errS + errS * errS / minCount) + 8 * (blocks + 1) * DBL_EPSILON * n * shift * shift;
+        t.grids.push_back(std::move(grid));
+    }
+}
+
+}  // namespace
+
+bool exactScore(const float* window, size_t stride, const double* templZero, int tw, int th, double varT, double& score) {
+    return exactScoreImpl(window, stride, templZero, tw, th, varT, score);
+}
+
+FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const float* templ, int tw, int th, int seedX,
+                         int seedY, const std::atomic<bool>* stop) {
+    FullSearchHit result;
+    if (tw < 1 || th < 1 || w < tw || h < th) return result;
+    Tables& t = tables();
+    const size_t count = static_cast<size_t>(tw) * th;
+    const double n = static_cast<double>(count);
+    double meanT = 0;
+    for (size_t k = 0; k < count; ++k) meanT += templ[k];
+    meanT /= n;
+    t.templZero.resize(count);
+    double varT = 0, sumZero = 0, sumAbsZero = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const double d = templ[k] - meanT;
+        t.templZero[k] = d;
+        varT += d * d;
+        sumZero += d;
+        sumAbsZero += std::abs(d);
+    }
+    if (!(varT > 1e-6)) return result;
+
+    // Summed-area tables of the shifted image and its squares, and of the pixels that differ
+    // from a neighbour, built row by row: a running row sum plus the entry above.
+    const size_t sw = static_cast<size_t>(w) + 1;
+    const size_t tableSize = sw * (static_cast<size_t>(h) + 1);
+    t.sum.resize(tableSize);
+    t.sumSq.resize(tableSize);
+    t.edges.resize(tableSize);
+    std::fill_n(t.sum.data(), sw, 0.0);
+    std::fill_n(t.sumSq.data(), sw, 0.0);
+    std::fill_n(t.edges.data(), sw, 0);
+    double sumAbs = 0, sumSq = 0;
+    for (int y = 0; y < h; ++y) {
+        const float* in = image + static_cast<size_t>(y) * stride;
+        const float* below = y + 1 < h ? in + stride : in;
+        double* cur = t.sum.data() + (y + 1) * sw;
+        double* curSq = t.sumSq.data() + (y + 1) * sw;
+        int32_t* curE = t.edges.data() + (y + 1) * sw;
+        const double* above = cur - sw;
+        const double* aboveSq = curSq - sw;
+        const int32_t* aboveE = curE - sw;
+        cur[0] = curSq[0] = 0;
+        curE[0] = 0;
+        double row = 0, rowSq = 0, rowAbs = 0;
+        int32_t rowE = 0;
+        for (int x = 0; x < w; ++x) {
+            const double v = in[x] - shift;
+            row += v;
+            rowSq += v * v;
+            rowAbs += std::abs(v);
+            rowE += (x + 1 < w && in[x] != in[x + 1]) || in[x] != below[x];
+            cur[x + 1] = row + above[x + 1];
+            curSq[x + 1] = rowSq + aboveSq[x + 1];
+            curE[x + 1] = rowE + aboveE[x + 1];
+        }
+        sumAbs += rowAbs;
+        sumSq += rowSq;
+    }
+    // Rounding of a table entry grows at most with the additions behind it (a row, then the
+    // column above) times the largest magnitude; a window sum takes four entries.
+    const double chain = double(w) + 2.0 * h + 8;
+    const double errS = 8 * chain * DBL_EPSILON * sumAbs;
+    const double errQ = 8 * chain * DBL_EPSILON * sumSq;
+    buildGrids(t, tw, th, sw, errS, errQ);
+    // The exact numerator is Σ I T' with T' rounded: a share of 128 Σ T' and product rounding.
+    const double errNumerator = shift * std::abs(sumZero) + 2 * n * DBL_EPSILON * 255 * sumAbsZero;
+    for (Grid& g : t.grids) g.errA += errNumerator;
+
+    Search s;
+    s.image = image;
+    s.stride = stride;
+    s.w = w, s.h = h, s.tw = tw, s.th = th;
+    s.n = n;
+    s.varT = varT;
+    s.I = t.sum.data();
+    s.Q = t.sumSq.data();
+    s.E = t.edges.data();
+    s.satStride = sw;
+    s.templZero = t.templZero.data();
+    s.grids = &t.grids;
+    s.errVar = errQ + 2 * shift * errS + errS * errS / n + 8 * DBL_EPSILON * n * shift * shift;
+    s.stop = stop;
+
+    std::vector<Candidate> found;
+    if (seedX >= 0 && seedY >= 0 && seedX + tw <= w && seedY + th <= h) {
+        double score;
+        if (exactScoreImpl(image + static_cast<size_t>(seedY) * stride + seedX, stride, t.templZero.data(), tw, th, varT,
+                           score))
+            raise(s.best, score);
+    }
+
+    // Bands of rows, on the pool's threads when the search is big enough to pay for them.
+    const int rows = h - th + 1;
+    const double positions = double(rows) * (w - tw + 1);
+    const int bands = positions > 2e4 ? std::min(rows, 64) : 1;
+    std::vector<std::vector<Candidate>> perBand(bands);
+    SearchPool::shared().run(bands, [&](int band) {
+        const int y0 = static_cast<int>(static_cast<int64_t>(rows) * band / bands);
+        const int y1 = static_cast<int>(static_cast<int64_t>(rows) * (band + 1) / bands);
+        s.scanRows(y0, y1, perBand[band]);
+    });
+    if (s.stopped.load()) {
+        result.stopped = true;
+        return result;
+    }
+    // The bands' candidates, row-major: the first within the tie tolerance of the best wins.
+    const double best = s.best.load();
+    for (const std::vector<Candidate>& band : perBand)
+        for (const Candidate& c : band)
+            if (c.score >= best - scoreTieTolerance) {
+                result.score = c.score;
+                result.x = c.x;
+                result.y = c.y;
+                return result;
+            }
+    return result;
+}
+
+}  // namespace tapforge::vision

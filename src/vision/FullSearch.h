@@ -1,0 +1,35 @@
+// The exhaustive full-resolution ZNCC search behind ImageMatcher::find, made fast by exact
+// pruning: every position's score is bounded from above (Cauchy-Schwarz over blocks of the
+// template, from summed-area tables, successively finer block grids) and only positions whose
+// bound can still reach the best score known are scored exactly. The result is the one a
+// plain scan of every position would give. Internal to the vision library; callable from any
+// thread (scratch buffers are per thread; bands of rows may run on the shared pool).
+#pragma once
+
+#include <atomic>
+
+namespace tapforge::vision {
+
+struct FullSearchHit {
+    double score = -1.0;    // -1 when no position qualified (flat template, all windows flat)
+    int x = 0, y = 0;       // top-left of the best window, pixels of the searched image
+    bool stopped = false;   // the stop flag was seen; score and place mean nothing then
+};
+
+// Scores compared within this are equal, and the top-left position wins (smaller y, then
+// smaller x): two exact copies differ only by rounding.
+inline constexpr double scoreTieTolerance = 1e-9;
+
+// The exact ZNCC score of one window: Σ(I - mean I)(T - mean T) / sqrt(varW varT), where
+// `templZero` holds T - mean T and varT its sum of squares. False for a flat window (its sum
+// of squared deviations not above 1e-6).
+bool exactScore(const float* window, size_t stride, const double* templZero, int tw, int th, double varT, double& score);
+
+// The best position of the tw x th template `templ` in the w x h grey image (rows `stride`
+// floats apart): highest exact score, ties to the top-left. `seedX`, `seedY`, when >= 0, name a
+// position likely to score well; it only makes the pruning start strong. `stop`, when given,
+// is polled between bands of rows.
+FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const float* templ, int tw, int th, int seedX,
+                         int seedY, const std::atomic<bool>* stop);
+
+}  // namespace tapforge::vision
