@@ -427,12 +427,30 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
     s.errVar = errQ + 2 * shift * errS + errS * errS / n + 8 * DBL_EPSILON * n * shift * shift;
     s.stop = stop;
 
-    std::vector<Candidate> found;
+    // Climb from the seed to the best of its neighbours while that improves: a candidate from
+    // reduced copies is often a pixel or two off.
     if (seedX >= 0 && seedY >= 0 && seedX + tw <= w && seedY + th <= h) {
-        double score;
-        if (exactScoreImpl(image + static_cast<size_t>(seedY) * stride + seedX, stride, t.templZero.data(), tw, th, varT,
-                           score))
-            raise(s.best, score);
+        auto scoreAt = [&](int x, int y) {
+            double score = -2.0;
+            if (x < 0 || y < 0 || x + tw > w || y + th > h) return score;
+            if (!exactScoreImpl(image + static_cast<size_t>(y) * stride + x, stride, t.templZero.data(), tw, th, varT, score))
+                return -2.0;
+            return score;
+        };
+        double here = scoreAt(seedX, seedY);
+        for (int step = 0; step < 32; ++step) {
+            int bestX = seedX, bestY = seedY;
+            double bestScore = here;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    if (dx == 0 && dy == 0) continue;
+                    const double score = scoreAt(seedX + dx, seedY + dy);
+                    if (score > bestScore) bestScore = score, bestX = seedX + dx, bestY = seedY + dy;
+                }
+            if (bestX == seedX && bestY == seedY) break;
+            seedX = bestX, seedY = bestY, here = bestScore;
+        }
+        if (here > -2.0) raise(s.best, here);
     }
 
     // Bands of rows, on the pool's threads when the search is big enough to pay for them.
