@@ -15,6 +15,8 @@ namespace {
 
 using v4d = double __attribute__((vector_size(32)));
 using v4f = float __attribute__((vector_size(16)));
+using v8f = float __attribute__((vector_size(32)));
+
 
 // Grey levels are shifted by this before they enter the summed-area tables: it halves the
 // largest magnitudes, and with them the rounding the bounds must allow for. The score does not
@@ -37,6 +39,7 @@ struct Tables {
     std::vector<double> sum, sumSq;  // of (image - shift), (w + 1) x (h + 1), row 0 and column 0 zero
     std::vector<int32_t> edges;      // counts of pixels differing from their right or lower neighbour
     std::vector<double> templZero;
+    std::vector<float> templZeroF;
     std::vector<Grid> grids;
 };
 
@@ -68,6 +71,9 @@ struct Search {
     const int32_t* E = nullptr;
     size_t satStride = 0;
     const double* templZero = nullptr;
+    const float* templZeroF = nullptr;     // the same in single precision, for the direct path
+    double crossError = 0;                 // bound of |single-precision cross term - exact one|
+    bool direct = false;
     const std::vector<Grid>* grids = nullptr;
     double errVar = 0;
     const std::atomic<bool>* stop = nullptr;
@@ -224,6 +230,61 @@ __attribute__((always_inline)) inline void visit(Search& s, int x, int y, size_t
     work += s.n;
 }
 
+// 32 positions of row y at a time, as long as they fit: the coarsest grid first; where anything
+// survives, the cross terms of all 32 in single precision, which rule out every position whose
+// bound stays below the best score; the rest are scored exactly. Returns the first position left.
+__attribute__((always_inline)) inline int directGroups(Search& s, const Grid& first, int y, std::vector<Candidate>& out,
+                                                       double& work) {
+    const size_t sw = s.satStride, rowStart = static_cast<size_t>(y) * sw;
+    const size_t dx = static_cast<size_t>(s.tw), dy = static_cast<size_t>(s.th) * sw;
+    const int positions = s.w - s.tw + 1;
+    const size_t skipGrids = s.grids->size();
+    int x = 0;
+    for (; x + 32 <= positions; x += 32) {
+        const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+        uint32_t keep = 0xFFFFFFFFu;
+        if (t > 0) {
+            keep = 0;
+            for (int q = 0; q < 8; ++q) keep |= survivors4(s, first, rowStart + x + 4 * q, t) << (4 * q);
+        }
+        if (keep == 0) continue;
+        // Each template row in single precision, the rows' sums in double.
+        v4d total[8] = {};
+        const float* base = s.image + static_cast<size_t>(y) * s.stride + x;
+        for (int j = 0; j < s.th; ++j) {
+            const float* r = base + static_cast<size_t>(j) * s.stride;
+            const float* tr = s.templZeroF + static_cast<size_t>(j) * s.tw;
+            v8f acc[4] = {};
+            for (int i = 0; i < s.tw; ++i) {
+                const float tv = tr[i];
+                for (int b = 0; b < 4; ++b) {
+                    v8f v;
+                    std::memcpy(&v, r + i + 8 * b, sizeof v);
+                    acc[b] += v * tv;
+                }
+            }
+            for (int b = 0; b < 4; ++b) {
+                total[2 * b] += __builtin_convertvector(__builtin_shufflevector(acc[b], acc[b], 0, 1, 2, 3), v4d);
+                total[2 * b + 1] += __builtin_convertvector(__builtin_shufflevector(acc[b], acc[b], 4, 5, 6, 7), v4d);
+            }
+        }
+        work += 32 * s.n / 8;
+        for (int k = 0; k < 32; ++k) {
+            if (!(keep & (1u << k))) continue;
+            const size_t o = rowStart + x + k;
+            const double S = s.I[o + dy + dx] - s.I[o + dx] - s.I[o + dy] + s.I[o];
+            const double S2 = s.Q[o + dy + dx] - s.Q[o + dx] - s.Q[o + dy] + s.Q[o];
+            const double var = S2 - S * S / s.n;
+            if (var > s.errVar + 1e-6) {
+                const double now = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+                if (now > 0 && total[k / 4][k % 4] + s.crossError < now * std::sqrt(s.varT * (var - s.errVar))) continue;
+            }
+            visit(s, x + k, y, o, S2, var, skipGrids, out, work);
+        }
+    }
+    return x;
+}
+
 __attribute__((always_inline)) inline void scanRowsBody(Search& s, int y0, int y1, std::vector<Candidate>& out) {
     const size_t sw = s.satStride;
     const size_t dx = static_cast<size_t>(s.tw), dy = static_cast<size_t>(s.th) * sw;
@@ -241,6 +302,11 @@ __attribute__((always_inline)) inline void scanRowsBody(Search& s, int y0, int y
         if (stopSeen()) return;
         const size_t rowStart = static_cast<size_t>(y) * sw;
         int x = 0;
+        if (s.direct && first) x = directGroups(s, *first, y, out, work);
+        if (work > 4e6) {
+            work = 0;
+            if (stopSeen()) return;
+        }
         // Four positions at a time through the coarsest grid; what survives goes on alone.
         for (; first && x + 4 <= positions; x += 4) {
             const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
@@ -424,6 +490,22 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
     s.satStride = sw;
     s.templZero = t.templZero.data();
     s.grids = &t.grids;
+    {
+        // A template row's single-precision products and sums (2 tw roundings, fewer when fused)
+        // are each off by at most 2^-24 of a running total bounded by Σ|I||T'| with I <= 256;
+        // the rows' sums in double add th roundings of 2^-53; and the template's own rounding.
+        t.templZeroF.resize(count);
+        double sumAbsF = 0, rounding = 0;
+        for (size_t k = 0; k < count; ++k) {
+            t.templZeroF[k] = static_cast<float>(t.templZero[k]);
+            sumAbsF += std::abs(double(t.templZeroF[k]));
+            rounding += std::abs(double(t.templZeroF[k]) - t.templZero[k]);
+        }
+        s.templZeroF = t.templZeroF.data();
+        s.crossError = (2.2 * (tw + 2) * std::ldexp(1.0, -24) + 2.2 * (th + 2) * std::ldexp(1.0, -53)) * 256 * sumAbsF +
+                       256 * rounding;
+        s.direct = true;
+    }
     s.errVar = errQ + 2 * shift * errS + errS * errS / n + 8 * DBL_EPSILON * n * shift * shift;
     s.stop = stop;
 
