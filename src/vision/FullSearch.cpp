@@ -71,9 +71,8 @@ struct Search {
     const int32_t* E = nullptr;
     size_t satStride = 0;
     const double* templZero = nullptr;
-    const float* templZeroF = nullptr;     // the same in single precision, for the direct path
+    const float* templZeroF = nullptr;     // the same in single precision, for directGroups
     double crossError = 0;                 // bound of |single-precision cross term - exact one|
-    bool direct = false;
     const std::vector<Grid>* grids = nullptr;
     double errVar = 0;
     const std::atomic<bool>* stop = nullptr;
@@ -302,12 +301,13 @@ __attribute__((always_inline)) inline void scanRowsBody(Search& s, int y0, int y
         if (stopSeen()) return;
         const size_t rowStart = static_cast<size_t>(y) * sw;
         int x = 0;
-        if (s.direct && first) x = directGroups(s, *first, y, out, work);
+        if (first) x = directGroups(s, *first, y, out, work);
         if (work > 4e6) {
             work = 0;
             if (stopSeen()) return;
         }
-        // Four positions at a time through the coarsest grid; what survives goes on alone.
+        // The last few positions of the row: four at a time through the coarsest grid, then the
+        // finer grids one by one.
         for (; first && x + 4 <= positions; x += 4) {
             const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
             const unsigned keep = t > 0 ? survivors4(s, *first, rowStart + x, t) : 15u;
@@ -504,7 +504,6 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
         s.templZeroF = t.templZeroF.data();
         s.crossError = (2.2 * (tw + 2) * std::ldexp(1.0, -24) + 2.2 * (th + 2) * std::ldexp(1.0, -53)) * 256 * sumAbsF +
                        256 * rounding;
-        s.direct = true;
     }
     s.errVar = errQ + 2 * shift * errS + errS * errS / n + 8 * DBL_EPSILON * n * shift * shift;
     s.stop = stop;

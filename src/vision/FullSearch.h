@@ -1,7 +1,9 @@
 // The exhaustive full-resolution ZNCC search behind ImageMatcher::find, made fast by exact
-// pruning: every position's score is bounded from above (Cauchy-Schwarz over blocks of the
-// template, from summed-area tables, successively finer block grids) and only positions whose
-// bound can still reach the best score known are scored exactly. The result is the one a
+// pruning: every position's score is bounded from above and only positions whose bound can
+// still reach the best score known are scored exactly. The first bound is Cauchy-Schwarz over
+// 2 x 2 blocks of the template, from summed-area tables; where it leaves a survivor, the cross
+// terms of 32 neighbouring positions are computed in single precision with a bound on their
+// rounding (finer block grids serve the last positions of a row). The result is the one a
 // plain scan of every position would give. Internal to the vision library; callable from any
 // thread (scratch buffers are per thread; bands of rows may run on the shared pool).
 #pragma once
