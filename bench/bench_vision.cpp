@@ -340,6 +340,7 @@ void printStopLatency() {
 
 void printComparison() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    printStopLatency();
     SearchPool& pool = SearchPool::shared();
     pool.setMaxThreads(1 << 10);
     const int cores = pool.maxThreads();
@@ -392,7 +393,6 @@ void printComparison() {
     }
     if (!wholeRatios.empty())
         std::printf("whole screen, median ratio (OpenCV time / find 1 thread): %s\n", ratioText(median(wholeRatios)).c_str());
-    printStopLatency();
     pool.setMaxThreads(cores);
     std::printf("build flags: %s\n", TAPFORGE_BUILD_FLAGS);
 }

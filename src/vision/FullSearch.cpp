@@ -80,6 +80,9 @@ struct Search {
     std::atomic<bool> stopped{false};
 
     bool flat(int x, int y) const;
+    // Positions that cannot reach this score are ruled out: the best so far less the tie
+    // tolerance, less a margin for the rounding of the exact scores themselves.
+    double pruneBelow() const { return best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7; }
     void scanRows(int y0, int y1, std::vector<Candidate>& out);
     void offer(double score, int x, int y, std::vector<Candidate>& out);
 };
@@ -106,6 +109,9 @@ void Search::offer(double score, int x, int y, std::vector<Candidate>& out) {
     raise(best, score);
 }
 
+// The exact ZNCC score of one window: Σ(I - mean I)(T - mean T) / sqrt(varW varT), where
+// `templZero` holds T - mean T and varT its sum of squares. False for a flat window (its sum
+// of squared deviations not above 1e-6).
 __attribute__((target_clones("avx2", "default"))) bool exactScoreImpl(const float* window, size_t stride,
                                                                      const double* templZero, int tw, int th,
                                                                      double varT, double& score) {
@@ -216,7 +222,7 @@ __attribute__((always_inline)) inline void visit(Search& s, int x, int y, size_t
     if (var <= s.errVar + 1e-6) {
         if (s.flat(x, y)) return;
     } else {
-        const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+        const double t = s.pruneBelow();
         if (t > 0) {
             const double need = t * std::sqrt(s.varT * (var - s.errVar));
             for (size_t k = fromGrid; k < s.grids->size(); ++k)
@@ -240,13 +246,17 @@ __attribute__((always_inline)) inline int directGroups(Search& s, const Grid& fi
     const size_t skipGrids = s.grids->size();
     int x = 0;
     for (; x + 32 <= positions; x += 32) {
-        const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+        const double t = s.pruneBelow();
         uint32_t keep = 0xFFFFFFFFu;
         if (t > 0) {
             keep = 0;
             for (int q = 0; q < 8; ++q) keep |= survivors4(s, first, rowStart + x + 4 * q, t) << (4 * q);
         }
         if (keep == 0) continue;
+        if (s.stop && s.stop->load(std::memory_order_relaxed)) {
+            s.stopped.store(true, std::memory_order_relaxed);
+            return positions;
+        }
         // Each template row in single precision, the rows' sums in double.
         v4d total[8] = {};
         const float* base = s.image + static_cast<size_t>(y) * s.stride + x;
@@ -275,7 +285,7 @@ __attribute__((always_inline)) inline int directGroups(Search& s, const Grid& fi
             const double S2 = s.Q[o + dy + dx] - s.Q[o + dx] - s.Q[o + dy] + s.Q[o];
             const double var = S2 - S * S / s.n;
             if (var > s.errVar + 1e-6) {
-                const double now = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+                const double now = s.pruneBelow();
                 if (now > 0 && total[k / 4][k % 4] + s.crossError < now * std::sqrt(s.varT * (var - s.errVar))) continue;
             }
             visit(s, x + k, y, o, S2, var, skipGrids, out, work);
@@ -302,6 +312,7 @@ __attribute__((always_inline)) inline void scanRowsBody(Search& s, int y0, int y
         const size_t rowStart = static_cast<size_t>(y) * sw;
         int x = 0;
         if (first) x = directGroups(s, *first, y, out, work);
+        if (s.stopped.load(std::memory_order_relaxed)) return;
         if (work > 4e6) {
             work = 0;
             if (stopSeen()) return;
@@ -309,7 +320,7 @@ __attribute__((always_inline)) inline void scanRowsBody(Search& s, int y0, int y
         // The last few positions of the row: four at a time through the coarsest grid, then the
         // finer grids one by one.
         for (; first && x + 4 <= positions; x += 4) {
-            const double t = s.best.load(std::memory_order_relaxed) - scoreTieTolerance - 1e-7;
+            const double t = s.pruneBelow();
             const unsigned keep = t > 0 ? survivors4(s, *first, rowStart + x, t) : 15u;
             if (keep == 0) continue;
             for (int k = 0; k < 4; ++k) {
@@ -405,10 +416,6 @@ void buildGrids(Tables& t, int tw, int th, size_t satStride, double errS, double
 }
 
 }  // namespace
-
-bool exactScore(const float* window, size_t stride, const double* templZero, int tw, int th, double varT, double& score) {
-    return exactScoreImpl(window, stride, templZero, tw, th, varT, score);
-}
 
 FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const float* templ, int tw, int th, int seedX,
                          int seedY, const std::atomic<bool>* stop) {

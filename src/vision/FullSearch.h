@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 namespace tapforge::vision {
 
@@ -21,11 +22,6 @@ struct FullSearchHit {
 // Scores compared within this are equal, and the top-left position wins (smaller y, then
 // smaller x): two exact copies differ only by rounding.
 inline constexpr double scoreTieTolerance = 1e-9;
-
-// The exact ZNCC score of one window: Σ(I - mean I)(T - mean T) / sqrt(varW varT), where
-// `templZero` holds T - mean T and varT its sum of squares. False for a flat window (its sum
-// of squared deviations not above 1e-6).
-bool exactScore(const float* window, size_t stride, const double* templZero, int tw, int th, double varT, double& score);
 
 // The best position of the tw x th template `templ` in the w x h grey image (rows `stride`
 // floats apart): highest exact score, ties to the top-left. `seedX`, `seedY`, when >= 0, name a

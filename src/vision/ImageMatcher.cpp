@@ -525,9 +525,9 @@ bool reducedCandidate(Scratch& s, int cropW, int cropH, int tw, int th, platform
 
 // The pyramid's best place for the template in the grey crop (scratch.cropGray, cropW x cropH;
 // template scratch.templGray, tw x th), in crop pixels; false when the area is small enough to
-// have no coarser level or the pyramid found nothing. The coarsest level can favour a wrong
-// spot, so its best few peaks are each refined through the finer levels.
-bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, platform::Point& out) {
+// have no coarser level, the pyramid found nothing or `stop` was set. The coarsest level can
+// favour a wrong spot, so its best few peaks are each refined through the finer levels.
+bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const std::atomic<bool>* stop, platform::Point& out) {
     const std::vector<double> levels = ImageMatcher::planLevels(cropW, cropH, tw, th);
     if (levels.size() < 2) return false;
     LevelSearch coarse;
@@ -556,6 +556,7 @@ bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, platform
         for (int k = 0; k < trackCount; ++k) {
             Track& track = tracks[k];
             if (!track.active) continue;
+            if (stop && stop->load(std::memory_order_relaxed)) return false;
             const double m = std::ceil(std::max(track.stepX, track.stepY)) + 2;
             const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
             const double known = last ? finalBest(k) : -1.0;
@@ -668,7 +669,7 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
     // proposes; the exact search decides.
     int seedX = -1, seedY = -1;
     platform::Point seed;
-    if (pyramidCandidate(s, crop.width, crop.height, tw, th, seed) || reducedCandidate(s, crop.width, crop.height, tw, th, seed)) {
+    if (pyramidCandidate(s, crop.width, crop.height, tw, th, stop, seed) || reducedCandidate(s, crop.width, crop.height, tw, th, seed)) {
         seedX = static_cast<int>(std::lround(seed.x));
         seedY = static_cast<int>(std::lround(seed.y));
     }
