@@ -186,17 +186,20 @@ __attribute__((always_inline)) inline v4d sqrt4(v4d v) {
     return v4d{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
 }
 
+__attribute__((always_inline)) inline v4d load4(const double* p) {
+    v4d v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 __attribute__((always_inline)) inline unsigned survivors4(const Search& s, const Grid& g, size_t o, double t) {
     const size_t c1 = g.corners[1], c2 = g.corners[2], r1 = g.corners[3], r2 = g.corners[6];
-    auto at = [&](const double* table, size_t offset) {
-        v4d v;
-        std::memcpy(&v, table + o + offset, sizeof v);
-        return v;
-    };
-    const v4d i00 = at(s.I, 0), i01 = at(s.I, c1), i02 = at(s.I, c2);
-    const v4d i10 = at(s.I, r1), i11 = at(s.I, r1 + c1), i12 = at(s.I, r1 + c2);
-    const v4d i20 = at(s.I, r2), i21 = at(s.I, r2 + c1), i22 = at(s.I, r2 + c2);
-    const v4d S2 = at(s.Q, r2 + c2) - at(s.Q, c2) - at(s.Q, r2) + at(s.Q, 0);
+    const double* I = s.I + o;
+    const double* Q = s.Q + o;
+    const v4d i00 = load4(I), i01 = load4(I + c1), i02 = load4(I + c2);
+    const v4d i10 = load4(I + r1), i11 = load4(I + r1 + c1), i12 = load4(I + r1 + c2);
+    const v4d i20 = load4(I + r2), i21 = load4(I + r2 + c1), i22 = load4(I + r2 + c2);
+    const v4d S2 = load4(Q + r2 + c2) - load4(Q + c2) - load4(Q + r2) + load4(Q);
     const v4d S = i22 - i02 - i20 + i00;
     const v4d var = S2 - S * S * (1.0 / s.n);
     const v4d sa = i11 - i01 - i10 + i00, sb = i12 - i02 - i11 + i01;
