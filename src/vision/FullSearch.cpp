@@ -112,9 +112,8 @@ void Search::offer(double score, int x, int y, std::vector<Candidate>& out) {
 // The exact ZNCC score of one window: Σ(I - mean I)(T - mean T) / sqrt(varW varT), where
 // `templZero` holds T - mean T and varT its sum of squares. False for a flat window (its sum
 // of squared deviations not above 1e-6).
-__attribute__((target_clones("avx2", "default"))) bool exactScoreImpl(const float* window, size_t stride,
-                                                                     const double* templZero, int tw, int th,
-                                                                     double varT, double& score) {
+__attribute__((always_inline)) inline bool exactScoreBody(const float* window, size_t stride, const double* templZero, int tw,
+                                                      int th, double varT, double& score) {
     v4d s = {0, 0, 0, 0}, s2 = s, c = s;
     double s1 = 0, s21 = 0, c1 = 0;
     for (int j = 0; j < th; ++j) {
@@ -154,6 +153,24 @@ __attribute__((target_clones("avx2", "default"))) bool exactScoreImpl(const floa
     if (!(var > 1e-6)) return false;
     score = (c[0] + c[1] + c[2] + c[3] + c1) / std::sqrt(var * varT);
     return true;
+}
+
+// Chosen at run time rather than by resolver functions, which run before a sanitizer's runtime
+// is ready.
+#if defined(__x86_64__)
+__attribute__((target("avx2,fma"))) bool exactScoreAvx2(const float* window, size_t stride, const double* templZero,
+                                                        int tw, int th, double varT, double& score) {
+    return exactScoreBody(window, stride, templZero, tw, th, varT, score);
+}
+#endif
+
+bool exactScoreImpl(const float* window, size_t stride, const double* templZero, int tw, int th, double varT,
+                    double& score) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (avx2) return exactScoreAvx2(window, stride, templZero, tw, th, varT, score);
+#endif
+    return exactScoreBody(window, stride, templZero, tw, th, varT, score);
 }
 
 // Upper bound of the numerator over one grid at table offset `o`, minus what it must beat;
