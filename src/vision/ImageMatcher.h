@@ -47,8 +47,8 @@ public:
     // Searches `snapshot` for `templ`. templatePointSize: the template's size in points (it is
     // scaled to snapshot pixels with the snapshot's scale). searchPixelRect: the area to search
     // in snapshot pixels, absent = whole snapshot. threshold: minimum score for `matched`, 0..1.
-    // stop: when given and set (from any thread), the search gives up within milliseconds and
-    // reports nothing found.
+    // stop: when given and set (from any thread), the search gives up at its next check (between
+    // rows, groups of positions and pyramid stages) and reports nothing found.
     static ImageMatchResult find(const platform::RgbaImage& templ, platform::Size templatePointSize,
                                  const ScreenSnapshot& snapshot, std::optional<platform::Rect> searchPixelRect,
                                  double threshold, const std::atomic<bool>* stop = nullptr);
