@@ -4,10 +4,14 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "model/ImageTemplate.h"
 #include "vision/PngCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const auto image = tapforge::vision::PngCodec::decode(std::span<const uint8_t>(data, size));
+    // The limits template images from script files are decoded under.
+    tapforge::vision::PngLimits limits;
+    limits.maxPixels = tapforge::kMaxTemplatePixels;
+    const auto image = tapforge::vision::PngCodec::decode(std::span<const uint8_t>(data, size), limits);
     if (image) {
         if (image->width < 1 || image->height < 1 ||
             image->pixels.size() != static_cast<size_t>(image->width) * image->height * 4)

@@ -2,6 +2,8 @@
 // registers itself with a static CommandRegistration.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +24,9 @@ struct CommandRegistration {
     explicit CommandRegistration(Command command) { commandTable().push_back(std::move(command)); }
 };
 
-// Reads a whole file; false with a message in `error` when it cannot be read.
-bool readFile(const std::string& path, std::string& contents, std::string& error);
+// Reads a whole file; false with a message in `error` when it cannot be read. With `limit`,
+// reading stops one byte past it (so a device such as /dev/zero cannot fill memory) and the
+// caller sees the size went over.
+bool readFile(const std::string& path, std::string& contents, std::string& error, size_t limit = SIZE_MAX);
 
 }  // namespace tapforge::cli

@@ -1,21 +1,38 @@
-// tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]:
-// plays a script on the X display, or as a dry run on a simulated desktop showing SCREEN.png,
-// printing the run log and optionally every posted event. SIGINT/SIGTERM stop the run the way
-// the stop button does.
+// tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]
+// [--verbose] [--speed F] [--loops N] [--timeout S] [--max-steps N]: plays a script on the X
+// display, or as a dry run on a simulated desktop showing SCREEN.png, printing the run log and
+// optionally every posted event. The exit status tells how the run ended (see exitStatus).
+//
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run the way the stop button does (the run releases
+// what it holds, newest first, and logs its stop line); the process then exits with 128 + the
+// signal. They are taken by a thread of their own (sigtimedwait), so neither a busy main thread
+// nor a stuck worker keeps them from being seen. A second SIGINT within 2 s, or a stopped run that
+// the runner reports as not ending, ends the process at once after releasing every key and button
+// the run holds. A lost X connection ends the run; what was held is released through a new
+// connection when the server still answers.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/Cli.h"
+#include "cli/HeldInputSink.h"
 #include "cli/ScriptFile.h"
 #include "engine/LuaMacroHost.h"
 #include "engine/MainLoop.h"
@@ -37,12 +54,58 @@ using platform::Point;
 using platform::PointerButton;
 using platform::Press;
 
-constexpr const char* kUsage =
-    "usage: tapforge-cli play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]";
+constexpr const char* kArguments =
+    "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR] [--verbose] [--speed F] "
+    "[--loops N] [--timeout S] [--max-steps N]";
 
-std::atomic<bool> gStopSignal{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-extern "C" void onPlayStopSignal(int) { gStopSignal.store(true, std::memory_order_relaxed); }
+// The stop signals, blocked in every thread of the command and taken by one thread that waits for
+// them. Blocked before any other thread exists, so that all of them inherit the mask.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set_, signal);
+        pthread_sigmask(SIG_BLOCK, &set_, &previousMask_);
+    }
+    ~StopSignals() {
+        quit_ = true;
+        if (thread_.joinable()) thread_.join();
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // `force` runs on the signal thread for a second SIGINT within 2 s of an earlier one.
+    void start(std::function<void(int)> force) {
+        force_ = std::move(force);
+        thread_ = std::thread([this] { watch(); });
+    }
+    // The first stop signal received, or 0.
+    int received() const { return first_.load(); }
+
+private:
+    void watch() {
+        std::optional<std::chrono::steady_clock::time_point> lastInterrupt;
+        while (!quit_) {
+            const timespec slice{0, 50'000'000};
+            const int signal = sigtimedwait(&set_, nullptr, &slice);
+            if (signal <= 0) continue;
+            int none = 0;
+            first_.compare_exchange_strong(none, signal);
+            if (signal != SIGINT) continue;
+            const auto now = std::chrono::steady_clock::now();
+            if (lastInterrupt && now - *lastInterrupt <= std::chrono::seconds(2)) force_(SIGINT);
+            lastInterrupt = now;
+        }
+    }
+
+    sigset_t set_;
+    sigset_t previousMask_;
+    std::atomic<int> first_{0};
+    std::atomic<bool> quit_{false};
+    std::function<void(int)> force_;
+    std::thread thread_;
+};
 
 std::string numberText(double v) {
     if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(int64_t(v));
@@ -93,6 +156,15 @@ public:
         return true;
     }
     std::optional<Point> pointerLocation() override { return inner_->pointerLocation(); }
+    bool canPostKey(uint16_t keyCode) override { return inner_->canPostKey(keyCode); }
+    platform::CharacterPost postCharacter(std::string_view character, Press press) override {
+        const platform::CharacterPost result = inner_->postCharacter(character, press);
+        if (result == platform::CharacterPost::posted)
+            write(press == Press::down ? "charDown" : "charUp",
+                  ",\"text\":" + nlohmann::json(std::string(character)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return result;
+    }
+    void finishTyping() override { inner_->finishTyping(); }
 
 private:
     void write(const std::string& type, const std::string& fields) {
@@ -109,13 +181,69 @@ private:
     int64_t startMicros_ = 0;
 };
 
+// After the X connection was lost: releases what the run holds through a new connection to the
+// same display, when the server still answers (our client was cut off, the server lives on).
+void releaseThroughNewConnection(HeldInputSink& held) {
+#ifdef TAPFORGE_HAVE_X11
+    std::string error;
+    if (auto fresh = platform::x11::openX11Desktop([](std::function<void()> fn) { fn(); }, &error)) {
+        held.releaseAllAndClose(fresh->events.get());
+        return;
+    }
+#endif
+    held.releaseAllAndClose();
+}
+
 struct PlayOptions {
     std::string file;
     std::optional<std::string> sim;
     Point pointer;
     std::optional<std::string> events;
     std::optional<std::string> base;
+    bool verbose = false;
+    double speed = 1.0;
+    std::optional<int64_t> loops;
+    std::optional<int64_t> timeoutMs;
+    std::optional<int64_t> maxSteps;
 };
+
+// A whole number in [low, high] and nothing else.
+std::optional<int64_t> parseInteger(const std::string& text, int64_t low, int64_t high) {
+    try {
+        size_t used = 0;
+        const long long v = std::stoll(text, &used);
+        if (used != text.size() || v < low || v > high) return std::nullopt;
+        return v;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// A finite number greater than zero and at most `high`.
+std::optional<double> parsePositive(const std::string& text, double high) {
+    try {
+        size_t used = 0;
+        const double v = std::stod(text, &used);
+        if (used != text.size() || !std::isfinite(v) || v <= 0 || v > high) return std::nullopt;
+        return v;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// 0 ran to its end; 1 ended early by the script, a stop or a limit, or had a Lua error or
+// time-out; 3 empty script. (2 is an unusable file or argument, reported before any run.)
+int exitStatus(const RunOutcome& outcome) {
+    switch (outcome.end) {
+        case RunOutcome::End::empty: return 3;
+        case RunOutcome::End::finished: return outcome.luaFailed ? 1 : 0;
+        case RunOutcome::End::scriptStopped:
+        case RunOutcome::End::stopped:
+        case RunOutcome::End::timeLimit:
+        case RunOutcome::End::stepLimit: return 1;
+    }
+    return 1;
+}
 
 bool parsePoint(const std::string& text, Point& out) {
     const size_t comma = text.find(',');
@@ -142,7 +270,36 @@ std::optional<PlayOptions> parseArguments(const std::vector<std::string>& args) 
             if (i + 1 >= args.size()) return std::nullopt;
             return args[++i];
         };
-        if (a == "--sim" || a == "--events" || a == "--base" || a == "--pointer") {
+        if (a == "--verbose") {
+            o.verbose = true;
+        } else if (a == "--speed" || a == "--loops" || a == "--timeout" || a == "--max-steps") {
+            auto v = value();
+            if (!v) {
+                std::cerr << a << " 需要一个值\n";
+                return std::nullopt;
+            }
+            bool ok = true;
+            if (a == "--speed") {
+                const auto f = parsePositive(*v, 1e6);
+                ok = f.has_value();
+                if (f) o.speed = *f;
+            } else if (a == "--loops") {
+                o.loops = parseInteger(*v, 0, std::numeric_limits<int32_t>::max());
+                ok = o.loops.has_value();
+            } else if (a == "--timeout") {
+                // Up to about 31 years; finer than a millisecond is rounded up.
+                const auto seconds = parsePositive(*v, 1e9);
+                ok = seconds.has_value();
+                if (seconds) o.timeoutMs = static_cast<int64_t>(std::ceil(*seconds * 1000.0));
+            } else {
+                o.maxSteps = parseInteger(*v, 1, std::numeric_limits<int64_t>::max());
+                ok = o.maxSteps.has_value();
+            }
+            if (!ok) {
+                std::cerr << a << " 的值无效：" << *v << "\n";
+                return std::nullopt;
+            }
+        } else if (a == "--sim" || a == "--events" || a == "--base" || a == "--pointer") {
             auto v = value();
             if (!v) {
                 std::cerr << a << " 需要一个值\n";
@@ -175,13 +332,15 @@ std::optional<PlayOptions> parseArguments(const std::vector<std::string>& args) 
 int runPlay(const std::vector<std::string>& args) {
     const std::optional<PlayOptions> options = parseArguments(args);
     if (!options) {
-        std::cerr << kUsage << "\n";
+        std::cerr << "usage: tapforge-cli " << kArguments << "\n";
         return 2;
     }
     std::string error;
     std::optional<Script> script = loadScriptFile(options->file, error);
     if (!script) return reportOpenFailure(error);
+    if (options->loops) script->loopCount = *options->loops;
 
+    StopSignals signals;
     MainLoop loop;
     platform::Desktop desktop;
     std::shared_ptr<platform::sim::SimDesktop> sim;
@@ -225,39 +384,57 @@ int runPlay(const std::vector<std::string>& args) {
         desktop.events = recorder;
     }
 
+    auto held = std::make_shared<HeldInputSink>(desktop.events);
+    desktop.events = held;
+
     std::error_code ec;
     fs::path base = options->base ? fs::path(*options->base) : fs::absolute(options->file, ec).parent_path();
 
     ScriptRunner runner(ScriptRunnerServices{desktop, loop.poster(), std::make_shared<LuaMacroHost>(desktop), {}});
     runner.onLog = [](const std::string& line) { std::cout << line << "\n" << std::flush; };
 
-    struct sigaction action {};
-    action.sa_handler = onPlayStopSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    // Ends the process now, leaving nothing pressed. Any thread; the worker may still be running.
+    auto forceExit = [held](int signal, const char* why) {
+        held->releaseAllAndClose();
+        std::cout << why << "\n" << std::flush;
+        _exit(128 + signal);
+    };
+    signals.start([&](int signal) { forceExit(signal, "⏹ 再次收到中断信号，已松开按住的键和按钮，立即退出"); });
 
     if (recorder) recorder->markStart();
-    runner.start(*script, base);
+    RunOptions runOptions;
+    runOptions.timeLimitMs = options->timeoutMs;
+    runOptions.stepLimit = options->maxSteps;
+    runOptions.logEachStep = options->verbose;
+    runOptions.speed = options->speed;
+    runner.start(*script, base, runOptions);
     bool stopSent = false;
+    bool connectionLost = false;
     loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::hours(24 * 365 * 100), [&] {
-        if (gStopSignal.load(std::memory_order_relaxed) && !stopSent) {
+        const int signal = signals.received();
+        if (signal != 0 && !stopSent) {
             stopSent = true;
             runner.stop();
+        }
+        if (signal != 0 && runner.stopOverdue()) forceExit(signal, "⏹ 运行没有结束，已松开按住的键和按钮，立即退出");
+        if (!sim && !connectionLost && !desktop.permissions->inputTrusted(platform::Prompt::no)) {
+            connectionLost = true;
+            runner.onLog("⚠️ 与 X 服务器的连接已断开，运行结束");
+            runner.stop();
+            releaseThroughNewConnection(*held);
         }
     });
     loop.drain();
 
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    return script->steps.empty() ? 3 : 0;
+    if (const int signal = signals.received()) return 128 + signal;
+    const std::optional<RunOutcome> outcome = runner.lastOutcome();
+    return outcome ? exitStatus(*outcome) : 1;
 }
-
 const CommandRegistration registration{Command{
     "play",
-    "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR]",
-    "在 X 显示上运行脚本，或用 --sim 在截图构成的模拟屏幕上试运行；逐行输出运行日志",
+    kArguments,
+    "在 X 显示上运行脚本，或用 --sim 在截图构成的模拟屏幕上试运行；逐行输出运行日志。"
+    "退出码：0 运行到结束，1 被脚本停止、Lua 出错或超时、达到 --timeout 或 --max-steps，2 无法打开文件，3 空脚本",
     runPlay,
 }};
 

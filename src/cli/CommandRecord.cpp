@@ -1,5 +1,6 @@
 // tapforge-cli record OUT.json [--mouse-moves] [--stop-key SHORTCUT]: records the user's input on
-// the X display into a new script until the stop shortcut (default f9) or SIGINT/SIGTERM.
+// the X display into a new script until the stop shortcut (default f9), SIGINT, SIGTERM or
+// SIGHUP (a closed terminal), and saves what it has in every one of these cases.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "cli/Cli.h"
+#include "cli/ScriptFile.h"
 #include "input/InputRecorder.h"
 #include "input/keymap/KeyMap.h"
 #include "model/Script.h"
@@ -80,33 +81,6 @@ private:
     held.remove(ModifierSet::function());
     wanted.remove(ModifierSet::function());
     return step.kind == StepKind::keyPress && step.keyCode == stop.keyCode && held == wanted;
-}
-
-[[maybe_unused]] bool writeWhole(const std::string& path, const std::string& contents, std::string& error) {
-    // Written beside the target and renamed over it, so a failed write never leaves half a file.
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = temp + ": " + std::strerror(errno);
-            return false;
-        }
-        out << contents;
-        out.flush();
-        if (!out) {
-            error = temp + ": 写入错误";
-            std::filesystem::remove(temp);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        error = path + ": " + ec.message();
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
 }
 
 // The folder the file will be written to must exist and be writable: found out now rather than
@@ -184,18 +158,25 @@ int runRecord(const std::vector<std::string>& args) {
     Script script;
     script.name = std::filesystem::path(options->outPath).stem().string();
     bool stopKeySeen = false;
+    // A script longer than a script file may hold could not be played: recording ends there.
+    bool full = false;
+    // Set just before stop(): what it hands over (the press of a button still held) is part
+    // of the recording; input after the stop key until then is not.
+    bool stopping = false;
 
     InputRecorder recorder(desktop->tap);
     recorder.recordMouseMove = options->mouseMoves;
     recorder.onAppend = [&](const Step& step) {
-        if (stopKeySeen) return;
-        if (sameShortcut(step, options->stopKey)) {
+        if (stopKeySeen && !stopping) return;
+        if (!stopping && sameShortcut(step, options->stopKey)) {
             // The pause before the stop key was delivered just ahead of it: it goes too.
             if (!script.steps.empty() && script.steps.back().kind == StepKind::delay) script.steps.pop_back();
             stopKeySeen = true;
             return;
         }
+        if (full) return;
         script.steps.push_back(step);
+        full = script.steps.size() >= kMaxScriptSteps;
     };
     recorder.onRemoveLast = [&] {
         if (!script.steps.empty()) script.steps.pop_back();
@@ -204,16 +185,21 @@ int runRecord(const std::vector<std::string>& args) {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
+    struct sigaction oldInt {}, oldTerm {}, oldHup {};
     sigaction(SIGINT, &action, &oldInt);
     sigaction(SIGTERM, &action, &oldTerm);
+    sigaction(SIGHUP, &action, &oldHup);
+    const auto restoreSignals = [&] {
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        sigaction(SIGHUP, &oldHup, nullptr);
+    };
     gInterrupted.store(false);
 
     try {
         recorder.start();
     } catch (const InputRecorder::RecorderError& e) {
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
+        restoreSignals();
         std::cerr << e.what() << "\n";
         return 1;
     }
@@ -221,17 +207,18 @@ int runRecord(const std::vector<std::string>& args) {
     std::cerr << "按 " << KeyMap::shortcutDisplay(options->stopKey.modifiers, options->stopKey.keyCode)
               << " 或 Ctrl+C 停止录制\n";
 
-    loop->runUntil([&] { return stopKeySeen; });
+    loop->runUntil([&] { return stopKeySeen || full; });
+    stopping = true;
     recorder.stop();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    restoreSignals();
+    if (full) std::cerr << "已达到脚本的上限（" << kMaxScriptSteps << " 个步骤），录制已停止\n";
 
     const ScriptEncodeResult encoded = encodeScript(script, JsonStyle::pretty);
     if (!encoded) {
         std::cerr << "写入失败：" << encoded.error << "\n";
         return 1;
     }
-    if (!writeWhole(options->outPath, *encoded.json, error)) {
+    if (!writeFileAtomically(options->outPath, *encoded.json, error)) {
         std::cerr << "写入失败：" << error << "\n";
         return 1;
     }

@@ -15,19 +15,26 @@ std::vector<Command>& commandTable() {
     return table;
 }
 
-bool readFile(const std::string& path, std::string& contents, std::string& error) {
+bool readFile(const std::string& path, std::string& contents, std::string& error, size_t limit) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
+    if (limit == SIZE_MAX) {
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        contents = std::move(buffer).str();
+    } else {
+        contents.clear();
+        char chunk[65536];
+        while (contents.size() <= limit && in.read(chunk, sizeof chunk).gcount() > 0)
+            contents.append(chunk, static_cast<size_t>(in.gcount()));
+    }
     if (in.bad()) {
         error = path + ": read error";
         return false;
     }
-    contents = std::move(buffer).str();
     return true;
 }
 

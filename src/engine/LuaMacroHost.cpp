@@ -98,13 +98,16 @@ LuaStepResult LuaMacroHost::runStep(const Step& step) {
 
     api_->jumpStepNumber.reset();
     api_->stopRequested = false;
+    api_->exitRequested = false;
+    int64_t deadline = 0;
     if (step.timeoutMs >= 1) {
         const int64_t now = tfg_now_ms();
         const int64_t latest = std::numeric_limits<int64_t>::max();
-        tfg_set_deadline_ms(step.timeoutMs > latest - now ? latest : now + step.timeoutMs);
-    } else {
-        tfg_set_deadline_ms(0);
+        deadline = step.timeoutMs > latest - now ? latest : now + step.timeoutMs;
     }
+    // The run's own time limit bounds a Lua step too, whatever the step allows.
+    if (context.runDeadlineMs > 0) deadline = deadline > 0 ? std::min(deadline, context.runDeadlineMs) : context.runDeadlineMs;
+    tfg_set_deadline_ms(deadline);
     (void)runtime_->runString(packagePathChunk(file->parent_path().string()), "=tfg_package_path");
 
     context.log("▶︎ Lua：" + file->filename().string());
@@ -113,9 +116,17 @@ LuaStepResult LuaMacroHost::runStep(const Step& step) {
     tfg_set_deadline_ms(0);
     const double elapsedMs = static_cast<double>(context.clock.nowMicros() - startMicros) / 1000.0;
 
+    if (api_->exitRequested) {
+        context.log("⏹ Lua 调用了 os.exit，脚本按要求停止");
+        return LuaStepResult::stop();
+    }
     if (!outcome.succeeded) {
-        context.log(tfg_interrupt_requested() ? "⏹ Lua 脚本被中断" : "✘ Lua 出错：" + outcome.message);
-        return LuaStepResult::failed();
+        if (tfg_interrupt_requested()) {
+            context.log("⏹ Lua 脚本被中断");
+            return LuaStepResult::failed();
+        }
+        context.log("✘ Lua 出错：" + outcome.message);
+        return LuaStepResult::errored();
     }
     char finished[96];
     std::snprintf(finished, sizeof finished, "✔︎ Lua 执行完成（%.0f ms）", elapsedMs);

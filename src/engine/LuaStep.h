@@ -31,11 +31,13 @@ struct LuaStepResult {
     enum class Kind { jump, passed, failed, stop };
     Kind kind = Kind::failed;
     Uuid target;   // kind jump: the step to continue at
+    bool error = false;   // kind failed: the file raised an error or ran out of time
 
     static LuaStepResult jump(Uuid id) { return {Kind::jump, id}; }
     static LuaStepResult passed() { return {Kind::passed, {}}; }
     static LuaStepResult failed() { return {Kind::failed, {}}; }
     static LuaStepResult stop() { return {Kind::stop, {}}; }
+    static LuaStepResult errored() { return {Kind::failed, {}, true}; }
 };
 
 // What the run lends a Lua host for the length of one run. References stay valid from
@@ -47,6 +49,7 @@ struct LuaRunContext {
     std::function<void(const std::string&)> log;       // one run-log line
     const std::atomic<bool>& stopRequested;            // the runner's stop flag
     platform::Clock& clock;                            // the clock the run paces itself with
+    int64_t runDeadlineMs = 0;   // the run's time limit on `clock` in ms; 0: none
 };
 
 class LuaStepHost {

@@ -31,29 +31,31 @@ public:
     }
 
     // Runs tasks until `done()` holds (checked before each wait and after each task), calling
-    // `idle()` at least every `idlePeriod` while nothing arrives. Returns false when `timeout`
-    // passed first (real time).
+    // `idle()` at least every `idlePeriod`, however many tasks arrive (signals are handled there).
+    // Returns false when `timeout` passed first (real time).
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::hours(24 * 365),
                   const std::function<void()>& idle = {},
                   std::chrono::milliseconds idlePeriod = std::chrono::milliseconds(10)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        using SteadyClock = std::chrono::steady_clock;
+        const auto deadline = SteadyClock::now() + timeout;
+        auto idleDue = SteadyClock::now() + idlePeriod;
         while (!done()) {
             std::function<void()> task;
             {
                 std::unique_lock lock(queue_->mutex);
-                const auto wakeAt = std::min(deadline, std::chrono::steady_clock::now() + idlePeriod);
-                queue_->arrived.wait_until(lock, wakeAt, [&] { return !queue_->tasks.empty(); });
+                queue_->arrived.wait_until(lock, std::min(deadline, idleDue), [&] { return !queue_->tasks.empty(); });
                 if (!queue_->tasks.empty()) {
                     task = std::move(queue_->tasks.front());
                     queue_->tasks.pop_front();
                 }
             }
-            if (task) {
-                task();
-                continue;
+            if (task) task();
+            const auto now = SteadyClock::now();
+            if (now >= deadline) return done();
+            if (now >= idleDue || !task) {
+                if (idle) idle();
+                idleDue = now + idlePeriod;
             }
-            if (std::chrono::steady_clock::now() >= deadline) return done();
-            if (idle) idle();
         }
         return true;
     }

@@ -1,14 +1,17 @@
 #include "engine/ScriptRunner.h"
 
 #include <pthread.h>
+#include <time.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <utility>
 
 #include "engine/RunWorker.h"
+#include "input/keymap/KeyMap.h"
 
 namespace tapforge {
 
@@ -18,6 +21,10 @@ constexpr size_t kWorkerStackBytes = 0x400000;
 constexpr int64_t kWaitSliceMicros = 40'000;
 // Longer waits are cut to this (about 292 000 years) so the microsecond count cannot overflow.
 constexpr int64_t kMaxWaitMs = std::numeric_limits<int64_t>::max() / 1000;
+// What the log may hold for the main thread before the oldest lines are dropped: well above the
+// 100 lines the log panel keeps, small enough for one main-thread task.
+constexpr size_t kMaxQueuedLines = 1000;
+constexpr size_t kMaxQueuedBytes = size_t{1} << 20;
 
 bool isInputKind(StepKind kind) {
     switch (kind) {
@@ -30,6 +37,23 @@ bool isInputKind(StepKind kind) {
         default:
             return false;
     }
+}
+
+Script scaledForSpeed(Script script, double speed) {
+    if (speed == 1.0 || !(speed > 0)) return script;
+    const auto scaled = [speed](int64_t ms) {
+        return static_cast<int64_t>(std::llround(std::clamp(static_cast<double>(ms) / speed, -9e15, 9e15)));
+    };
+    script.stepIntervalMs = scaled(script.stepIntervalMs);
+    for (Step& step : script.steps) {
+        step.delayMs = scaled(step.delayMs);
+        step.moveDurationMs = scaled(step.moveDurationMs);
+        if (step.kind == StepKind::colorCheck || step.kind == StepKind::imageCheck) {
+            step.timeoutMs = scaled(step.timeoutMs);
+            step.pollMs = scaled(step.pollMs);
+        }
+    }
+    return script;
 }
 
 bool hasLuaStep(const Script& script) {
@@ -59,19 +83,37 @@ ScriptRunner::ScriptRunner(ScriptRunnerServices services)
       player_(std::make_shared<InputPlayer>(shared_->services.desktop.events, shared_->services.desktop.clock)),
       mainThread_(std::this_thread::get_id()) {
     shared_->owner = this;
+    // A long move or drag ends at the next of its paced steps once a stop is asked for.
+    player_->shouldStop = [weak = std::weak_ptr<Shared>(shared_)] {
+        const auto shared = weak.lock();
+        return !shared || shared->stopRequested.load();
+    };
 }
 
 ScriptRunner::~ScriptRunner() {
     shared_->owner = nullptr;
-    if (threadStarted_) {
+    if (monitor_.joinable()) {
         {
-            std::lock_guard lock(shared_->mutex);
-            shared_->stopRequested = true;
-            shared_->pauseRequested = false;
+            std::lock_guard lock(shared_->monitorMutex);
+            shared_->monitorQuit = true;
         }
-        shared_->condition.notify_all();
+        shared_->monitorWake.notify_all();
+        monitor_.join();
+    }
+    if (threadStarted_) {
+        shared_->stopRequested = true;
+        shared_->pauseRequested = false;
+        wakeWorker();
         if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
-        pthread_join(thread_, nullptr);
+        // A worker that ignores the stop for as long as a stop may take before it is reported
+        // may never end: it is left to itself (it owns what it uses) so that the owner can quit.
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        const int64_t waitMs = std::max<int64_t>(shared_->services.overdueStopReportMs, 0);
+        until.tv_sec += static_cast<time_t>(waitMs / 1000);
+        until.tv_nsec += static_cast<long>(waitMs % 1000) * 1'000'000;
+        if (until.tv_nsec >= 1'000'000'000) until.tv_sec += 1, until.tv_nsec -= 1'000'000'000;
+        if (pthread_timedjoin_np(thread_, nullptr, &until) != 0) pthread_detach(thread_);
     }
 }
 
@@ -79,27 +121,37 @@ bool ScriptRunner::isRunning() const { return shared_->running; }
 bool ScriptRunner::isPaused() const { return shared_->paused; }
 std::optional<Uuid> ScriptRunner::currentStepID() const { return shared_->currentStep; }
 int64_t ScriptRunner::cycleCount() const { return shared_->cycles; }
+bool ScriptRunner::stopOverdue() const { return shared_->stopOverdue; }
+std::optional<RunOutcome> ScriptRunner::lastOutcome() const { return shared_->lastOutcome; }
 
-void ScriptRunner::start(const Script& script, std::optional<std::filesystem::path> baseDirectory) {
+void ScriptRunner::start(const Script& script, std::optional<std::filesystem::path> baseDirectory, RunOptions options) {
     if (shared_->running) return;
     if (threadStarted_) {
         // The previous worker published its end as its last act; it is gone or about to be.
         pthread_join(thread_, nullptr);
         threadStarted_ = false;
     }
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stopRequested = false;
-        shared_->pauseRequested = false;
-    }
+    shared_->stopRequested = false;
+    shared_->pauseRequested = false;
     if (shared_->services.lua) shared_->services.lua->setInterrupt(false);
+    {
+        std::lock_guard lock(shared_->outboxMutex);
+        shared_->outbox = RunOutbox{};
+    }
+    {
+        std::lock_guard lock(shared_->monitorMutex);
+        shared_->workerActive = true;
+        shared_->stopAtNanos = 0;
+    }
+    if (!monitor_.joinable()) monitor_ = std::thread(monitorMain, shared_);
 
     shared_->running = true;
     shared_->paused = false;
     shared_->cycles = 0;
+    shared_->stopOverdue = false;
     if (onChange) onChange();
 
-    auto worker = std::make_unique<Worker>(shared_, player_, script, std::move(baseDirectory));
+    auto worker = std::make_unique<Worker>(shared_, player_, script, std::move(baseDirectory), options);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, kWorkerStackBytes);
@@ -107,6 +159,10 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
     pthread_attr_destroy(&attributes);
     if (failed != 0) {
         // Without a worker there is no run: report it as ended rather than stay "running".
+        {
+            std::lock_guard lock(shared_->monitorMutex);
+            shared_->workerActive = false;
+        }
         shared_->running = false;
         if (onLog) onLog("⚠️ 无法创建执行线程");
         if (onChange) onChange();
@@ -116,15 +172,19 @@ void ScriptRunner::start(const Script& script, std::optional<std::filesystem::pa
     threadStarted_ = true;
 }
 
+void ScriptRunner::wakeWorker() {
+    // Taken when free, so that a worker between its check of the flags and its wait cannot miss
+    // the notification. When the worker holds it (for an instant, or across a simulated slice)
+    // the main thread does not wait for it: every wait of the worker is one slice at most.
+    std::unique_lock lock(shared_->mutex, std::try_to_lock);
+    shared_->condition.notify_all();
+}
+
 void ScriptRunner::togglePause() {
     if (!shared_->running) return;
-    bool nowPaused;
-    {
-        std::lock_guard lock(shared_->mutex);
-        nowPaused = !shared_->pauseRequested.load();
-        shared_->pauseRequested = nowPaused;
-    }
-    shared_->condition.notify_all();
+    const bool nowPaused = !shared_->pauseRequested.load();
+    shared_->pauseRequested = nowPaused;
+    wakeWorker();
     shared_->paused = nowPaused;
     if (onChange) onChange();
     if (onLog) onLog(nowPaused ? "已暂停" : "继续执行");
@@ -132,65 +192,170 @@ void ScriptRunner::togglePause() {
 
 void ScriptRunner::stop() {
     if (!shared_->running) return;
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stopRequested = true;
-        shared_->pauseRequested = false;
-    }
-    shared_->condition.notify_all();
+    shared_->stopRequested = true;
+    shared_->pauseRequested = false;
+    wakeWorker();
     if (shared_->services.lua) shared_->services.lua->setInterrupt(true);
+    {
+        std::lock_guard lock(shared_->monitorMutex);
+        if (!shared_->stopAtNanos) shared_->stopAtNanos = std::chrono::steady_clock::now().time_since_epoch().count();
+    }
+    shared_->monitorWake.notify_all();
+}
+
+// ---------------------------------------------------------------- worker → main
+
+void ScriptRunner::postLine(const std::shared_ptr<Shared>& shared, std::string text) {
+    postState(shared, [&text](RunOutbox& box) {
+        box.bytes += text.size();
+        box.lines.push_back(std::move(text));
+        // The newest line always stays, however long.
+        while (box.lines.size() > 1 && (box.lines.size() > kMaxQueuedLines || box.bytes > kMaxQueuedBytes)) {
+            box.bytes -= box.lines.front().size();
+            box.lines.pop_front();
+            ++box.dropped;
+        }
+    });
+}
+
+void ScriptRunner::postState(const std::shared_ptr<Shared>& shared, const std::function<void(RunOutbox&)>& change) {
+    {
+        std::lock_guard lock(shared->outboxMutex);
+        change(shared->outbox);
+        if (shared->outbox.taskQueued) return;
+        shared->outbox.taskQueued = true;
+    }
+    std::weak_ptr<Shared> weak = shared;
+    shared->services.postToMain([weak] {
+        if (auto alive = weak.lock()) deliver(*alive);
+    });
+}
+
+void ScriptRunner::deliver(Shared& shared) {
+    std::deque<std::string> lines;
+    size_t dropped;
+    RunOutbox state;
+    {
+        std::lock_guard lock(shared.outboxMutex);
+        RunOutbox& box = shared.outbox;
+        lines.swap(box.lines);
+        box.bytes = 0;
+        dropped = std::exchange(box.dropped, 0);
+        state.currentStep = box.currentStep;
+        state.cycles = box.cycles;
+        state.ended = box.ended;
+        state.outcome = box.outcome;
+        state.stopOverdue = box.stopOverdue;
+        state.stateChanged = std::exchange(box.stateChanged, false);
+        box.taskQueued = false;
+    }
+    auto log = [&shared](const std::string& line) {
+        if (shared.owner && shared.owner->onLog) shared.owner->onLog(line);
+    };
+    if (dropped > 0) log("⚠️ 日志输出过快，已省略 " + std::to_string(dropped) + " 行");
+    for (const std::string& line : lines) log(line);
+    if (!state.stateChanged) return;
+    shared.cycles = state.cycles;
+    shared.currentStep = state.currentStep;
+    shared.stopOverdue = state.stopOverdue;
+    if (state.ended) {
+        shared.lastOutcome = state.outcome;
+        shared.running = false;
+        shared.paused = false;
+        shared.currentStep.reset();
+        shared.stopOverdue = false;
+    }
+    if (shared.owner && shared.owner->onChange) shared.owner->onChange();
+}
+
+void ScriptRunner::monitorMain(std::shared_ptr<Shared> shared) {
+    std::unique_lock lock(shared->monitorMutex);
+    while (!shared->monitorQuit) {
+        if (!shared->workerActive || !shared->stopAtNanos) {
+            shared->monitorWake.wait(lock);
+            continue;
+        }
+        const auto due = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(shared->stopAtNanos.load())) +
+                         std::chrono::milliseconds(shared->services.overdueStopReportMs);
+        const auto now = std::chrono::steady_clock::now();
+        if (now < due) {
+            // Waits on the system clock in slices of at most 50 ms, re-checked against the
+            // steady due time: a steady-clock wait is a clockwait call that ThreadSanitizer does
+            // not see release the lock, and a change of the wall clock costs at most one slice.
+            const auto slice = std::min<std::chrono::steady_clock::duration>(due - now, std::chrono::milliseconds(50));
+            shared->monitorWake.wait_until(lock, std::chrono::system_clock::now() + slice);
+            continue;
+        }
+        shared->stopAtNanos = 0;   // once per run
+        lock.unlock();
+        postLine(shared, "⚠️ 已请求停止，运行仍未结束（可能陷入了无法中断的代码）");
+        postState(shared, [](RunOutbox& box) {
+            box.stopOverdue = true;
+            box.stateChanged = true;
+        });
+        lock.lock();
+    }
 }
 
 // ---------------------------------------------------------------- worker side
 
 ScriptRunner::Worker::Worker(std::shared_ptr<Shared> shared, std::shared_ptr<InputPlayer> player, Script script,
-                             std::optional<std::filesystem::path> baseDirectory)
+                             std::optional<std::filesystem::path> baseDirectory, RunOptions options)
     : shared_(std::move(shared)),
       player_(std::move(player)),
       clock_(*shared_->services.desktop.clock),
-      script_(std::move(script)),
-      baseDirectory_(std::move(baseDirectory)) {}
+      script_(scaledForSpeed(std::move(script), options.speed)),
+      baseDirectory_(std::move(baseDirectory)),
+      options_(options) {}
 
-void ScriptRunner::Worker::emit(std::string text) {
-    std::weak_ptr<Shared> weak = shared_;
-    shared_->services.postToMain([weak, text = std::move(text)] {
-        auto shared = weak.lock();
-        if (!shared || !shared->owner || !shared->owner->onLog) return;
-        shared->owner->onLog(text);
-    });
+bool ScriptRunner::Worker::timeLimitPassed() {
+    if (!options_.timeLimitMs || clock_.nowMicros() < deadlineMicros_) return false;
+    limitReached_ = RunOutcome::End::timeLimit;
+    return true;
 }
 
-void ScriptRunner::Worker::publish(std::function<void(Shared&)> change) {
-    std::weak_ptr<Shared> weak = shared_;
-    shared_->services.postToMain([weak, change = std::move(change)] {
-        auto shared = weak.lock();
-        if (!shared) return;
-        change(*shared);
-        if (shared->owner && shared->owner->onChange) shared->owner->onChange();
-    });
+void ScriptRunner::Worker::logStep(size_t pc, const Step& step) {
+    // Appends, not literal + string: GCC 12 at -O3 warns falsely on the latter (-Wrestrict).
+    std::string line = "#";
+    line.append(std::to_string(pc + 1)).append(" ").append(step.title());
+    const std::string summary = step.summary();
+    if (!summary.empty()) line.append(" · ").append(summary);
+    emit(std::move(line));
 }
 
 bool ScriptRunner::Worker::interruptibleWait(int64_t ms) {
     if (ms <= 0) return !stopRequested();
     int64_t remaining = ms > kMaxWaitMs ? kMaxWaitMs * 1000 : ms * 1000;
-    std::unique_lock lock(shared_->mutex);
     while (remaining > 0) {
-        if (shared_->stopRequested) return false;
-        while (shared_->pauseRequested && !shared_->stopRequested) shared_->condition.wait(lock);
-        if (shared_->stopRequested) return false;
-        const int64_t slice = std::min(remaining, kWaitSliceMicros);
+        if (stopRequested()) return false;
+        if (pauseRequested()) {
+            pauseGate();
+            continue;
+        }
+        if (timeLimitPassed()) return false;
+        int64_t slice = std::min(remaining, kWaitSliceMicros);
+        // The time limit ends the wait at its exact moment, not at the end of a slice.
+        if (options_.timeLimitMs) slice = std::min(slice, deadlineMicros_ - clock_.nowMicros());
         const int64_t before = clock_.nowMicros();
-        clock_.waitFor(shared_->condition, lock, slice);
+        {
+            std::unique_lock lock(shared_->mutex);
+            if (!stopRequested() && !pauseRequested()) clock_.waitFor(shared_->condition, lock, slice);
+        }
         // A notification (stop, pause) or a due callback may end the slice early: only the
         // time that passed counts, so a pause freezes exactly what is left.
         remaining -= std::clamp<int64_t>(clock_.nowMicros() - before, 0, slice);
     }
-    return !shared_->stopRequested;
+    return !stopRequested() && !timeLimitPassed();
 }
 
+// A pause lasts in real time whatever the clock. It waits in slices because the main thread
+// wakes it without waiting for the lock.
 void ScriptRunner::Worker::pauseGate() {
-    std::unique_lock lock(shared_->mutex);
-    while (shared_->pauseRequested && !shared_->stopRequested) shared_->condition.wait(lock);
+    while (pauseRequested() && !stopRequested()) {
+        std::unique_lock lock(shared_->mutex);
+        if (pauseRequested() && !stopRequested())
+            shared_->condition.wait_for(lock, std::chrono::microseconds(kWaitSliceMicros));
+    }
 }
 
 void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
@@ -231,6 +396,7 @@ void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
             } else {
                 result = shared_->services.lua->runStep(step);
             }
+            if (result.error) luaFailed_ = true;
             switch (result.kind) {
                 case LuaStepResult::Kind::jump:
                     branch = BranchTarget{};
@@ -262,16 +428,27 @@ void ScriptRunner::Worker::performStep(const Step& step, BranchTarget& branch) {
 
 void ScriptRunner::Worker::run() {
     bool luaSetUp = false;
+    // Steps, branches and Lua all press keys through the player; none is skipped unsaid.
+    player_->onKeyUnavailable = [this](uint16_t keyCode) {
+        std::string line = "⚠️ 按键 ";
+        line.append(KeyMap::name(keyCode)).append(" 在此桌面上无法发送，已跳过");
+        emit(std::move(line));
+    };
     if (script_.steps.empty()) {
         emit("脚本为空，没有可执行的步骤");
-        cleanUp(luaSetUp);
+        cleanUp(luaSetUp, RunOutcome{RunOutcome::End::empty});
         return;
     }
 
+    if (options_.timeLimitMs) {
+        const int64_t now = clock_.nowMicros();
+        deadlineMicros_ = *options_.timeLimitMs > (kMaxWaitMs - now / 1000) ? std::numeric_limits<int64_t>::max()
+                                                                          : now + *options_.timeLimitMs * 1000;
+    }
     if (shared_->services.lua && hasLuaStep(script_)) {
         LuaRunContext context{
             *player_, script_, baseDirectory_, [this](const std::string& line) { emit(line); },
-            shared_->stopRequested, clock_,
+            shared_->stopRequested, clock_, options_.timeLimitMs ? std::max<int64_t>(1, deadlineMicros_ / 1000) : 0,
         };
         shared_->services.lua->setUpRun(context);
         luaSetUp = true;
@@ -280,16 +457,21 @@ void ScriptRunner::Worker::run() {
     const std::string tail = script_.loopCount == 0 ? "，无限循环" : "，循环 " + std::to_string(script_.loopCount) + " 次";
     emit("▶︎ 开始执行「" + script_.name + "」，共 " + std::to_string(script_.steps.size()) + " 个步骤" + tail);
 
+    RunOutcome::End end = RunOutcome::End::finished;
+    int64_t executed = 0;
     int64_t cycle = 0;
     size_t pc = 0;
     const size_t count = script_.steps.size();
     while (!stopRequested()) {
         pauseGate();
-        if (stopRequested()) break;
+        if (stopRequested() || timeLimitPassed()) break;
 
         if (pc >= count) {
             cycle += 1;
-            publish([cycle](Shared& s) { s.cycles = cycle; });
+            postState(shared_, [cycle](RunOutbox& box) {
+                box.cycles = cycle;
+                box.stateChanged = true;
+            });
             if (script_.loopCount < 1 || cycle < script_.loopCount) {
                 emit("—— 第 " + std::to_string(cycle) + " 轮结束，重新开始 ——");
                 pc = 0;
@@ -304,7 +486,16 @@ void ScriptRunner::Worker::run() {
             pc += 1;
             continue;
         }
-        publish([id = step.id](Shared& s) { s.currentStep = id; });
+        if (options_.stepLimit && executed >= *options_.stepLimit) {
+            limitReached_ = RunOutcome::End::stepLimit;
+            break;
+        }
+        executed += 1;
+        postState(shared_, [&step](RunOutbox& box) {
+            box.currentStep = step.id;
+            box.stateChanged = true;
+        });
+        if (options_.logEachStep) logStep(pc, step);
         BranchTarget branch;
 
         performStep(step, branch);
@@ -317,27 +508,44 @@ void ScriptRunner::Worker::run() {
         const std::optional<size_t> next = resolve(branch, pc);
         if (!next) {
             emit("⏹ 脚本按要求停止");
+            end = RunOutcome::End::scriptStopped;
             break;
         }
         pc = *next;
     }
 
-    if (stopRequested()) emit("⏹ 已手动停止");
-    cleanUp(luaSetUp);
+    if (shared_->stopRequested) {
+        emit("⏹ 已手动停止");
+        end = RunOutcome::End::stopped;
+    } else if (limitReached_ == RunOutcome::End::timeLimit) {
+        emit("⏹ 已到运行时间上限（" + std::to_string(*options_.timeLimitMs) + " ms）");
+        end = *limitReached_;
+    } else if (limitReached_ == RunOutcome::End::stepLimit) {
+        emit("⏹ 已执行 " + std::to_string(*options_.stepLimit) + " 个步骤，达到步骤数上限");
+        end = *limitReached_;
+    }
+    cleanUp(luaSetUp, RunOutcome{end, luaFailed_});
 }
 
-void ScriptRunner::Worker::cleanUp(bool luaSetUp) {
+void ScriptRunner::Worker::cleanUp(bool luaSetUp, RunOutcome outcome) {
     if (auto& lua = shared_->services.lua) {
-        lua->setInterrupt(false);
+        // Closing the state runs its pending finalizers: none after a stop, and a stop that
+        // comes while they run ends them; the flag is cleared after.
         if (luaSetUp) lua->tearDownRun();
+        lua->setInterrupt(false);
     }
     // A run may end between a `down` and its `up` (a step, a branch or Lua): leave nothing
     // pressed on the user's keyboard or mouse.
     player_->releaseHeld();
-    publish([](Shared& s) {
-        s.running = false;
-        s.paused = false;
-        s.currentStep.reset();
+    player_->onKeyUnavailable = nullptr;
+    {
+        std::lock_guard lock(shared_->monitorMutex);
+        shared_->workerActive = false;
+    }
+    postState(shared_, [outcome](RunOutbox& box) {
+        box.ended = true;
+        box.outcome = outcome;
+        box.stateChanged = true;
     });
 }
 

@@ -28,6 +28,8 @@ constexpr int64_t kMinMoveIntervalMicros = 4;
 // 143 hours ends early instead of overflowing or sleeping for an absurd time.
 constexpr int64_t kMaxMoveIntervalMicros = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kMaxMoveSteps = 120;
+// Longest sleep between two stop checks of a move.
+constexpr int64_t kStopCheckMicros = 20'000;
 constexpr uint16_t kShiftKeyCode = 56;
 
 PointerButton toPointerButton(MouseButton button) {
@@ -200,10 +202,24 @@ void InputPlayer::click(MouseButton mouseButton, ClickKind kind, Point at, Modif
     position_ = at;
 }
 
-void InputPlayer::move(Point to, int64_t durationMs) {
+bool InputPlayer::pace(int64_t micros) {
+    if (!shouldStop) {
+        clock_->sleepMicros(micros);
+        return true;
+    }
+    while (micros > 0) {
+        if (shouldStop()) return false;
+        const int64_t slice = std::min(micros, kStopCheckMicros);
+        clock_->sleepMicros(slice);
+        micros -= slice;
+    }
+    return !shouldStop();
+}
+
+bool InputPlayer::move(Point to, int64_t durationMs) {
     if (durationMs < 1) {
         if (sink_->postMove(to)) position_ = to;
-        return;
+        return true;
     }
     const int64_t steps = durationMs > 1935 ? kMaxMoveSteps : std::max<int64_t>(1, durationMs / 16);
     // durationMs × 1000 / steps without overflowing for huge durations.
@@ -218,8 +234,9 @@ void InputPlayer::move(Point to, int64_t durationMs) {
         // The last step is the target itself, free of rounding.
         const Point point = i == steps ? to : Point{start.x + (to.x - start.x) * t, start.y + (to.y - start.y) * t};
         if (sink_->postMove(point)) position_ = point;
-        clock_->sleepMicros(interval);
+        if (!pace(interval)) return false;
     }
+    return true;
 }
 
 void InputPlayer::scroll(int64_t amount, Point at) {
@@ -251,6 +268,10 @@ void InputPlayer::releaseModifiers(const std::vector<std::pair<uint16_t, Modifie
 }
 
 void InputPlayer::key(uint16_t keyCode, KeyEventKind kind, ModifierSet modifiers) {
+    if (!sink_->canPostKey(keyCode)) {
+        if (onKeyUnavailable) onKeyUnavailable(keyCode);
+        return;
+    }
     const auto order = modifiers.pressOrder();
     const EventFlags flags = modifiers.cgFlags();
     switch (kind) {
@@ -273,7 +294,17 @@ void InputPlayer::key(uint16_t keyCode, KeyEventKind kind, ModifierSet modifiers
 }
 
 void InputPlayer::typeText(std::string_view text) {
-    forEachCluster(text, [this](std::string_view character) {
+    bool typedCharacters = false;
+    forEachCluster(text, [&](std::string_view character) {
+        const platform::CharacterPost down = sink_->postCharacter(character, Press::down);
+        if (down == platform::CharacterPost::posted) {
+            typedCharacters = true;
+            clock_->sleepMicros(kTypeHoldMicros);
+            sink_->postCharacter(character, Press::up);
+            clock_->sleepMicros(kTypeGapMicros);
+            return;
+        }
+        if (down == platform::CharacterPost::failed) return;
         const auto entry = KeyMap::charKey(character);
         if (!entry) return;
         const EventFlags flags = entry->needsShift ? platform::kFlagShift : 0;
@@ -284,13 +315,16 @@ void InputPlayer::typeText(std::string_view text) {
         if (entry->needsShift) postKey(kShiftKeyCode, Press::up, 0);
         clock_->sleepMicros(kTypeGapMicros);
     });
+    if (typedCharacters) sink_->finishTyping();
 }
 
-void InputPlayer::drag(Point from, Point to, int64_t durationMs) {
+bool InputPlayer::drag(Point from, Point to, int64_t durationMs) {
     if (sink_->postMove(from)) position_ = from;
     click(MouseButton::left, ClickKind::down, from, ModifierSet{});
-    move(to, durationMs);
+    // Cut short, the button is let go where the pointer stopped, by whoever ends the run.
+    if (!move(to, durationMs)) return false;
     click(MouseButton::left, ClickKind::up, to, ModifierSet{});
+    return true;
 }
 
 void InputPlayer::releaseHeld() {

@@ -182,9 +182,10 @@ void signalWorkerLocked(Watch& w) {
     }
 }
 
-// Sleeps while no run is in progress or the run has nothing pending. While a deadline is set it
-// wakes at most every 50 ms, because the guard clock may be simulated; while a stop or a passed
-// deadline is pending it repeats the signal every 50 ms in case the first one came too early.
+// Sleeps while no run is in progress. While one is, it wakes at least every 50 ms: the guard clock
+// may be simulated (a deadline passes without notice), and a stop requested while another thread
+// held the mutex was not signalled by the requester (see tfg_request_interrupt). While a stop or a
+// passed deadline is pending it repeats the signal every 50 ms in case the first one came too early.
 [[noreturn]] void watchdogLoop(Watch& w) {
     std::unique_lock lock(w.mutex);
     while (true) {
@@ -199,7 +200,7 @@ void signalWorkerLocked(Watch& w) {
         }
         const int64_t deadline = deadlineMs.load(std::memory_order_relaxed);
         if (deadline < 1) {
-            w.wake.wait(lock);
+            w.wake.wait_for(lock, kResignalInterval);
             continue;
         }
         const int64_t remainingMicros = deadline * 1000 - guardNowMicros();
@@ -345,6 +346,128 @@ int coroutineClose(lua_State* L) {
     return 2;
 }
 
+// --- Finalizers and message handlers, which Lua runs with hooks off
+//
+// Lua runs a __gc metamethod with hooks disabled, and xpcall's message handler inside the hook
+// when the error it handles is the guard's own: a loop in either would be out of the guard's
+// reach. So:
+//  - setmetatable and debug.setmetatable replace a metatable's __gc function by a C closure that
+//    runs it on a fresh Lua thread (hooks enabled there, and tracked like a resume), and not at
+//    all once the guard has tripped, so a stopped run, and closing its state, run no more of it;
+//  - xpcall calls a Lua message handler through a C closure that passes the error through
+//    unchanged, without calling the handler, once the guard has tripped; before that the handler
+//    runs with hooks enabled and a stop reaches it like any code.
+// Limits: a __gc stored into a metatable after setmetatable (or with rawset) is not wrapped, and
+// getmetatable(x).__gc shows the closure; a traceback taken inside a wrapped handler shows one
+// more C frame; a hook the script sets itself with debug.sethook runs with hooks off. What
+// escapes is left to the runner, which reports a run that does not end after a stop.
+
+int runFinalizer(lua_State* L) {
+    if (guardTripped()) return 0;
+    lua_State* co = lua_newthread(L);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_pushvalue(L, 1);
+    lua_xmove(L, co, 2);
+    int results = 0;
+    int status;
+    {
+        RunningScope scope(co);
+        status = lua_resume(co, L, 1, &results);
+    }
+    if (status == LUA_OK) return 0;
+    if (status == LUA_YIELD) return luaL_error(L, "attempt to yield across a C-call boundary");
+    lua_xmove(co, L, 1);
+    return lua_error(L);
+}
+
+// Wraps the raw __gc field of the metatable at `mt` (absolute index) when it is a function.
+void guardFinalizer(lua_State* L, int mt) {
+    lua_pushliteral(L, "__gc");
+    lua_rawget(L, mt);
+    if (lua_type(L, -1) != LUA_TFUNCTION || lua_tocfunction(L, -1) == runFinalizer) {
+        lua_pop(L, 1);
+        return;
+    }
+    lua_pushcclosure(L, runFinalizer, 1);
+    lua_pushliteral(L, "__gc");
+    lua_insert(L, -2);
+    lua_rawset(L, mt);
+}
+
+// Lua's setmetatable, with the finalizer guarded.
+int guardedSetmetatable(lua_State* L) {
+    const int t = lua_type(L, 2);
+    luaL_checktype(L, 1, LUA_TTABLE);
+    luaL_argexpected(L, t == LUA_TNIL || t == LUA_TTABLE, 2, "nil or table");
+    if (luaL_getmetafield(L, 1, "__metatable") != LUA_TNIL) return luaL_error(L, "cannot change a protected metatable");
+    lua_settop(L, 2);
+    if (t == LUA_TTABLE) guardFinalizer(L, 2);
+    lua_setmetatable(L, 1);
+    return 1;
+}
+
+// Lua's debug.setmetatable, with the finalizer guarded.
+int guardedDebugSetmetatable(lua_State* L) {
+    const int t = lua_type(L, 2);
+    luaL_argexpected(L, t == LUA_TNIL || t == LUA_TTABLE, 2, "nil or table");
+    lua_settop(L, 2);
+    if (t == LUA_TTABLE) guardFinalizer(L, 2);
+    lua_setmetatable(L, 1);
+    return 1;
+}
+
+int guardedMessageHandler(lua_State* L) {
+    if (guardTripped()) {
+        lua_settop(L, 1);
+        return 1;
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+int finishXpcall(lua_State* L, int status, lua_KContext extra) {
+    if (status != LUA_OK && status != LUA_YIELD) {
+        lua_pushboolean(L, 0);
+        lua_pushvalue(L, -2);
+        return 2;
+    }
+    return lua_gettop(L) - static_cast<int>(extra);
+}
+
+// Lua's xpcall, with a Lua message handler guarded (a C handler such as debug.traceback cannot
+// loop, and keeps its view of the stack).
+int guardedXpcall(lua_State* L) {
+    const int n = lua_gettop(L);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    if (!lua_iscfunction(L, 2)) {
+        lua_pushvalue(L, 2);
+        lua_pushcclosure(L, guardedMessageHandler, 1);
+        lua_replace(L, 2);
+    }
+    lua_pushboolean(L, 1);
+    lua_pushvalue(L, 1);
+    lua_rotate(L, 3, 2);
+    const int status = lua_pcallk(L, n - 2, LUA_MULTRET, 2, 2, finishXpcall);
+    return finishXpcall(L, status, 2);
+}
+
+void guardHandlersAndFinalizers(lua_State* L) {
+    lua_pushglobaltable(L);
+    lua_pushcfunction(L, guardedXpcall);
+    lua_setfield(L, -2, "xpcall");
+    lua_pushcfunction(L, guardedSetmetatable);
+    lua_setfield(L, -2, "setmetatable");
+    lua_pop(L, 1);
+    luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
+    if (lua_getfield(L, -1, LUA_DBLIBNAME) == LUA_TTABLE) {
+        lua_pushcfunction(L, guardedDebugSetmetatable);
+        lua_setfield(L, -2, "setmetatable");
+    }
+    lua_pop(L, 2);
+}
+
 void trackCoroutines(lua_State* L) {
     luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
     if (lua_getfield(L, -1, LUA_COLIBNAME) == LUA_TTABLE) {
@@ -388,10 +511,11 @@ bool luaGuardCarriesHook() {
     return carriesHook;
 }
 
-GuardedLuaRun::GuardedLuaRun(lua_State* L) {
+GuardedLuaRun::GuardedLuaRun(lua_State* L) : pushed_(L != nullptr) {
     installSignal();
-    pushRunning(L);
-    if (running.depth.load(std::memory_order_relaxed) + running.untracked > 1) return;   // nested in a run of this thread
+    if (pushed_) pushRunning(L);
+    // Nested in a run of this thread?
+    if (running.depth.load(std::memory_order_relaxed) + running.untracked > (pushed_ ? 1 : 0)) return;
     if (guardSignal != 0) {
         // The thread may have inherited a mask that blocks it (a command that waits for signals).
         sigset_t set;
@@ -405,7 +529,7 @@ GuardedLuaRun::GuardedLuaRun(lua_State* L) {
         try {
             w.workers.push_back(pthread_self());
         } catch (...) {
-            popRunning();
+            if (pushed_) popRunning();
             throw;
         }
         if (!w.watchdogStarted) {
@@ -423,8 +547,8 @@ GuardedLuaRun::GuardedLuaRun(lua_State* L) {
 }
 
 GuardedLuaRun::~GuardedLuaRun() {
-    const bool outermost = running.depth.load(std::memory_order_relaxed) + running.untracked == 1;
-    popRunning();
+    const bool outermost = running.depth.load(std::memory_order_relaxed) + running.untracked == (pushed_ ? 1 : 0);
+    if (pushed_) popRunning();
     if (!outermost) return;
     Watch& w = watch();
     std::lock_guard lock(w.mutex);
@@ -445,17 +569,20 @@ int64_t tfg_now_ms(void) { return guardNowMicros() / 1000; }
 void tfg_request_interrupt(int32_t flag) {
     interruptFlag.store(flag, std::memory_order_relaxed);
     if (flag == 0) return;
+    // The stop button calls this on the main thread, which must never wait for the worker: both
+    // locks are only tried. When the watch's is busy, the watchdog, which polls while a run is
+    // registered, sends the signal within 50 ms; when the waiters' is busy, a waiter that missed
+    // the notification wakes at the end of its slice (host calls wait in short slices).
     {
         Watch& w = watch();
-        std::lock_guard lock(w.mutex);
-        signalWorkerLocked(w);
+        std::unique_lock lock(w.mutex, std::try_to_lock);
+        if (lock.owns_lock()) signalWorkerLocked(w);
         w.wake.notify_all();
     }
     {
-        // Taken so that a waiter between its check of the flag and its wait cannot miss this.
-        std::lock_guard lock(interruptWaitMutex);
+        std::unique_lock lock(interruptWaitMutex, std::try_to_lock);
+        interruptWake.notify_all();
     }
-    interruptWake.notify_all();
 }
 
 int32_t tfg_interrupt_requested(void) { return interruptFlag.load(std::memory_order_relaxed); }
@@ -476,6 +603,7 @@ bool tfg_deadline_reached(void) {
 
 void tfg_install_hook(lua_State* L) {
     trackCoroutines(L);
+    guardHandlersAndFinalizers(L);
     if (tapforge::luaGuardCarriesHook()) lua_sethook(L, tfg_hook, LUA_MASKCOUNT, kTfgHookInstructionCount);
 }
 

@@ -192,8 +192,10 @@ void LuaMacroAPI::install(LuaRuntime& runtime) {
     runtime.registerTable("_tfg", {
         Fn{"log", bind(&LuaMacroAPI::scriptLog)},
         Fn{"sleep", bind(&LuaMacroAPI::sleep)},
+        Fn{"exit", bind(&LuaMacroAPI::osExit)},
     });
     (void)runtime.runString(kPrelude, "=tfg_prelude");
+    (void)runtime.runString("if type(os) == 'table' then os.exit = _tfg.exit end", "=tfg_os_exit");
 }
 
 // ---------------------------------------------------------------- shared pieces
@@ -322,6 +324,26 @@ bool LuaMacroAPI::waitUntil(int64_t timeoutMs, int64_t pollMs, const std::functi
 
 // ---------------------------------------------------------------- mouse
 
+void LuaMacroAPI::guardedMove(LuaRuntime& lua, const std::function<bool(InputPlayer&)>& move) {
+    InputPlayer& player = *context_.player;
+    bool done;
+    {
+        // The step's time limit cuts a long move short as a stop does; the player's own check
+        // (the runner's stop) still applies.
+        struct Restore {
+            InputPlayer& player;
+            std::function<bool()> outer;
+            ~Restore() { player.shouldStop = std::move(outer); }
+        } restore{player, player.shouldStop};
+        player.shouldStop = [&outer = restore.outer] {
+            return tfg_interrupt_requested() || tfg_deadline_reached() || (outer && outer());
+        };
+        done = move(player);
+    }
+    // A move cut short is not done: the script ends here rather than act on from a wrong place.
+    if (!done) lua.raiseError(tfg_deadline_reached() ? kTfgTimeoutMessage : kTfgInterruptedMessage);
+}
+
 int32_t LuaMacroAPI::mousePos(LuaRuntime& lua) {
     const Point p = context_.player->position();
     lua.pushNumber(p.x);
@@ -333,7 +355,7 @@ int32_t LuaMacroAPI::mouseMove(LuaRuntime& lua) {
     const auto x = lua.argumentDouble(1), y = lua.argumentDouble(2);
     if (!x || !y) lua.raiseError("mouse.move(x, y[, durationMs]) 需要坐标");
     const int64_t duration = truncated(lua.argumentDouble(3).value_or(0));
-    context_.player->move(Point{*x, *y}, duration);
+    guardedMove(lua, [&](InputPlayer& player) { return player.move(Point{*x, *y}, duration); });
     return 0;
 }
 
@@ -390,7 +412,7 @@ int32_t LuaMacroAPI::mouseDrag(LuaRuntime& lua) {
     const auto x1 = lua.argumentDouble(1), y1 = lua.argumentDouble(2), x2 = lua.argumentDouble(3), y2 = lua.argumentDouble(4);
     if (!x1 || !y1 || !x2 || !y2) lua.raiseError("mouse.drag(x1, y1, x2, y2[, durationMs]) 需要四个坐标");
     const int64_t duration = truncated(lua.argumentDouble(5).value_or(300));
-    context_.player->drag(Point{*x1, *y1}, Point{*x2, *y2}, duration);
+    guardedMove(lua, [&](InputPlayer& player) { return player.drag(Point{*x1, *y1}, Point{*x2, *y2}, duration); });
     return 0;
 }
 
@@ -613,6 +635,12 @@ int32_t LuaMacroAPI::scriptJump(LuaRuntime& lua) {
 int32_t LuaMacroAPI::scriptStop(LuaRuntime&) {
     stopRequested = true;
     return 0;
+}
+
+int32_t LuaMacroAPI::osExit(LuaRuntime& lua) {
+    exitRequested = true;
+    stopRequested = true;
+    lua.raiseError("os.exit：脚本按要求停止");
 }
 
 int32_t LuaMacroAPI::scriptLog(LuaRuntime& lua) {

@@ -59,6 +59,9 @@ public:
     std::optional<int64_t> jumpStepNumber;
     // Set by script.stop: the playback is to stop after this Lua step.
     bool stopRequested = false;
+    // Set by os.exit, which ends the Lua file (an error no one should catch) and the playback
+    // instead of the process: the application hosts Lua in its own process.
+    bool exitRequested = false;
 
     const Context& context() const { return context_; }
 
@@ -76,6 +79,10 @@ private:
 
     // Table functions.
     int32_t mousePos(LuaRuntime& lua);
+    // Runs a move or drag that a stop or the step's time limit cuts short; cut short, it
+    // raises the guard's error.
+    void guardedMove(LuaRuntime& lua, const std::function<bool(InputPlayer&)>& move);
+    int32_t osExit(LuaRuntime& lua);
     int32_t mouseMove(LuaRuntime& lua);
     int32_t mouseClick(LuaRuntime& lua);
     int32_t mouseDoubleClick(LuaRuntime& lua);

@@ -79,13 +79,18 @@ std::unique_ptr<LuaRuntime> LuaRuntime::create(size_t memoryLimitBytes) {
     auto runtime = std::unique_ptr<LuaRuntime>(new LuaRuntime(L, true));
     runtime->allocator_ = std::move(allocator);
     luaL_openlibs(L);
+    tfg_install_source_loaders(L);
     tfg_install_hook(L);
     return runtime;
 }
 
 LuaRuntime::~LuaRuntime() {
     // Closing may run __gc metamethods that call host functions, so the boxes go after.
-    if (ownsState_ && state_) lua_close(asState(state_));
+    if (ownsState_ && state_) {
+        // Under the guard: a stop reaches the finalizers that closing runs.
+        GuardedLuaRun guarded(nullptr);
+        lua_close(asState(state_));
+    }
     state_ = nullptr;
     functionBoxes_.clear();
 }

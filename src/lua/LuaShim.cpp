@@ -65,12 +65,12 @@ int callLoaded(lua_State* L, int top, int status) {
 
 int tfg_run_file(lua_State* L, const char* path) {
     const int top = lua_gettop(L);
-    return callLoaded(L, top, luaL_loadfilex(L, path, nullptr));
+    return callLoaded(L, top, tfg_load_source_file(L, path));
 }
 
 int tfg_run_string(lua_State* L, const char* code, const char* chunkname) {
     const int top = lua_gettop(L);
-    return callLoaded(L, top, luaL_loadbufferx(L, code, std::strlen(code), chunkname, nullptr));
+    return callLoaded(L, top, luaL_loadbufferx(L, code, std::strlen(code), chunkname, "t"));
 }
 
 }  // extern "C"

@@ -63,8 +63,19 @@ void tfg_pushcclosure(lua_State* L, tfg_CFunction fn, int n);
 
 // Load and call protected, no message handler. Success: status 0 with every result above the
 // old top. Failure: the status with exactly one value (the error object) above the old top.
+// Both load source text only (a precompiled chunk is refused); tfg_run_file reads its file as
+// tfg_load_source_file does.
 int tfg_run_file(lua_State* L, const char* path);
 int tfg_run_string(lua_State* L, const char* code, const char* chunkname);
+
+// Loads the Lua source file `path` as a chunk named "@path" without calling it. Refused with a
+// message naming the file: anything but a regular file (a FIFO or a device would block the
+// read), a file over kTfgMaxSourceBytes, a precompiled chunk. Status as lua_load's; on failure
+// the message is on top of the stack.
+int tfg_load_source_file(lua_State* L, const char* path);
+// Makes load, loadfile, dofile and require's Lua-file searcher of `L` load source text only,
+// and files only as tfg_load_source_file does. loadfile and dofile require a file name.
+void tfg_install_source_loaders(lua_State* L);
 
 // Puts a state under the guard: its coroutine library tracks which Lua threads are running, so
 // that the guard hook can be set on them when a stop or the deadline comes due. In the
@@ -82,6 +93,8 @@ void tfg_arm_guard_if_due(void);
 
 }  // extern "C"
 
+// Largest Lua source file read.
+inline constexpr size_t kTfgMaxSourceBytes = 8u * 1024 * 1024;
 // Instructions between two guard checks when the hook is carried permanently.
 inline constexpr int kTfgHookInstructionCount = 20000;
 // The two guard errors, raised with Lua's position prefix when one is available.
@@ -91,13 +104,18 @@ inline constexpr const char* kTfgTimeoutMessage = "Lua 脚本执行超时";
 namespace tapforge {
 
 // Marks the calling thread as running `L` for as long as it lives (tfg_run_file and
-// tfg_run_string hold one around the call), so that a stop or a deadline can reach it.
+// tfg_run_string hold one around the call), so that a stop or a deadline can reach it. With a
+// null `L` only the Lua threads the code starts are tracked (closing a state runs its finalizers,
+// each on a thread of its own, while the state itself is being freed).
 class GuardedLuaRun {
 public:
     explicit GuardedLuaRun(lua_State* L);
     ~GuardedLuaRun();
     GuardedLuaRun(const GuardedLuaRun&) = delete;
     GuardedLuaRun& operator=(const GuardedLuaRun&) = delete;
+
+private:
+    bool pushed_;
 };
 
 // Whether the guard hook is carried on every state all the time (a count hook every 20 000

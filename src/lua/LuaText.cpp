@@ -42,7 +42,9 @@ char32_t decode(std::string_view s, size_t pos, size_t& length) {
     return cp;
 }
 
-void encode(char32_t cp, std::string& out) {
+}  // namespace
+
+void appendUtf8(char32_t cp, std::string& out) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -60,12 +62,14 @@ void encode(char32_t cp, std::string& out) {
     }
 }
 
+namespace {
+
 template <class F>
 std::string mapCodePoints(std::string_view s, F map) {
     std::string out;
     out.reserve(s.size());
     size_t length = 0;
-    for (size_t pos = 0; pos < s.size(); pos += length) encode(map(decode(s, pos, length)), out);
+    for (size_t pos = 0; pos < s.size(); pos += length) appendUtf8(map(decode(s, pos, length)), out);
     return out;
 }
 

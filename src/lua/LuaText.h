@@ -12,6 +12,8 @@ namespace tapforge {
 std::string sanitizeUtf8(std::string_view bytes);
 // Unicode simple lower-case mapping of each code point (input repaired as above).
 std::string lowercased(std::string_view text);
+// Appends code point `cp` to `out` as UTF-8.
+void appendUtf8(char32_t cp, std::string& out);
 // Without leading and trailing white space and line breaks (ASCII and Unicode spaces).
 std::string trimmedWhitespace(std::string_view text);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
 #include "model/ScriptJson.h"
 #include "model/ScriptJsonPlace.h"
@@ -300,11 +301,16 @@ private:
                 return true;
             case FrameType::steps:
                 arrayElement(v, Place{Place::Kind::step, script_.steps.size() + 1});
+                if (script_.steps.size() >= kMaxScriptSteps)
+                    overLimit(Place{Place::Kind::step, script_.steps.size() + 1}, kMaxScriptSteps, "个步骤");
                 script_.steps.emplace_back();
                 push(FrameType::step, Place{Place::Kind::step, script_.steps.size()});
                 return true;
             case FrameType::templates:
                 arrayElement(v, Place{Place::Kind::libraryTemplate, script_.templates.size() + 1});
+                if (script_.templates.size() >= kMaxScriptTemplates)
+                    overLimit(Place{Place::Kind::libraryTemplate, script_.templates.size() + 1}, kMaxScriptTemplates,
+                              "个模板");
                 script_.templates.emplace_back();
                 push(FrameType::libraryTemplate, Place{Place::Kind::libraryTemplate, script_.templates.size()});
                 frames_.back().image = &script_.templates.back();
@@ -313,6 +319,7 @@ private:
                 auto& points = script_.steps.back().colorPoints;
                 Place place{Place::Kind::stepPoint, f.place.index, points.size() + 1};
                 arrayElement(v, place);
+                if (++colorPoints_ > kMaxScriptColorPoints) overLimit(place, kMaxScriptColorPoints, "个颜色点");
                 points.emplace_back();
                 push(FrameType::point, place);
                 return true;
@@ -350,6 +357,19 @@ private:
 
     static void arrayElement(const Value& v, const Place& place) {
         if (v.type != Value::Type::object) throw CodingError{place.subject() + "应为对象，实际为" + v.typeName()};
+    }
+
+    [[noreturn]] static void overLimit(const Place& place, size_t limit, const char* what) {
+        throw CodingError{place.subject() + "超出上限：一个脚本最多 " + std::to_string(limit) + " " + what};
+    }
+
+    // A template whose PNG header declares more pixels than one template may have.
+    static void checkTemplateSize(const Place& place, const ImageTemplate& t) {
+        const auto size = t.declaredPixelSize();
+        if (!size || size->pixels() <= kMaxTemplatePixels) return;
+        throw CodingError{place.subject() + "的图像为 " + std::to_string(size->width) + " × " +
+                          std::to_string(size->height) + " 像素，超过单个模板 " + std::to_string(kMaxTemplatePixels) +
+                          " 像素的上限"};
     }
 
     [[noreturn]] static void missing(const Place& place, std::string_view key) {
@@ -554,7 +574,10 @@ private:
             }
             case FrameType::point: requireAll(f, kPointKeys); break;
             case FrameType::stepTemplate:
-            case FrameType::libraryTemplate: requireAll(f, kTemplateKeys); break;
+            case FrameType::libraryTemplate:
+                requireAll(f, kTemplateKeys);
+                checkTemplateSize(f.place, *f.image);
+                break;
             default: break;
         }
     }
@@ -576,12 +599,32 @@ private:
     }
 
     std::string_view json_;
+    size_t colorPoints_ = 0;
     Script script_;
     std::vector<Frame> frames_;
     std::string key_;
     int depth_ = 0;
     std::string failure_;
 };
+
+// The distinct template images of a finished script (identical data is decoded once) must
+// fit the script's pixel budget together. Names the template that goes over it.
+void checkScriptTemplatePixels(const Script& script) {
+    std::unordered_set<std::string_view> seen;
+    uint64_t total = 0;
+    const auto add = [&](const ImageTemplate& t, const Place& place) {
+        const auto size = t.declaredPixelSize();
+        if (!size || !seen.insert(t.pngBase64).second) return;
+        total += size->pixels();
+        if (total > kMaxScriptTemplatePixels)
+            throw CodingError{place.subject() + "使脚本的模板图像共达 " + std::to_string(total) + " 像素，超过每个脚本 " +
+                              std::to_string(kMaxScriptTemplatePixels) + " 像素的上限"};
+    };
+    for (size_t i = 0; i < script.templates.size(); ++i)
+        add(script.templates[i], Place{Place::Kind::libraryTemplate, i + 1});
+    for (size_t i = 0; i < script.steps.size(); ++i)
+        if (script.steps[i].imageTemplate) add(*script.steps[i].imageTemplate, Place{Place::Kind::stepTemplate, i + 1});
+}
 
 }  // namespace
 
@@ -601,11 +644,13 @@ ScriptDecodeResult decodeScript(std::string_view json) {
             result.error = handler.failure();
             return result;
         }
+        Script script = handler.take();
+        checkScriptTemplatePixels(script);
+        result.script = std::move(script);
     } catch (const CodingError& e) {
         result.error = e.message;
         return result;
     }
-    result.script = handler.take();
     return result;
 }
 

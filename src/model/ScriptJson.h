@@ -28,6 +28,12 @@ struct ScriptEncodeResult {
 // Largest document accepted, and deepest nesting of arrays and objects.
 inline constexpr size_t kMaxScriptDocumentBytes = 64u * 1024 * 1024;
 inline constexpr int kMaxScriptNestingDepth = 128;
+// What one document may hold, so that memory follows what a script can sensibly need: a file at
+// every limit loads and plays in a few hundred MiB. Template images are budgeted in pixels
+// (kMaxTemplatePixels, kMaxScriptTemplatePixels) from their PNG headers.
+inline constexpr size_t kMaxScriptSteps = 100'000;
+inline constexpr size_t kMaxScriptColorPoints = 100'000;   // over all steps
+inline constexpr size_t kMaxScriptTemplates = 1'000;       // in the library
 
 ScriptDecodeResult decodeScript(std::string_view json);
 // Pretty (indented, one key per line) for saved files, compact for the autosave.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "platform/EventFlags.h"
 #include "platform/Geometry.h"
@@ -13,6 +14,13 @@
 namespace tapforge::platform {
 
 enum class Press { down, up };
+
+// What postCharacter did.
+enum class CharacterPost {
+    posted,        // the character's key went down (or up)
+    failed,        // the character cannot be typed here; the player skips it
+    unsupported,   // this desktop types by US key positions: the player uses its own table
+};
 
 class EventSink {
 public:
@@ -29,6 +37,23 @@ public:
     virtual bool postKey(uint16_t keyCode, Press press, EventFlags flags) = 0;
     // Where the pointer is now, or nothing if it cannot be read.
     virtual std::optional<Point> pointerLocation() = 0;
+
+    // Whether a virtual key code has a key on this desktop (false: postKey cannot post it).
+    virtual bool canPostKey(uint16_t keyCode) {
+        (void)keyCode;
+        return true;
+    }
+    // Types one user-perceived character (UTF-8) as that character, whatever the keyboard
+    // layout and lock state: down presses whatever produces it, up releases that again. Any
+    // change made for the press (a lock switched off, a key bound) is undone by the up or by
+    // finishTyping.
+    virtual CharacterPost postCharacter(std::string_view character, Press press) {
+        (void)character;
+        (void)press;
+        return CharacterPost::unsupported;
+    }
+    // After the last character of a text: gives back whatever was borrowed to type it.
+    virtual void finishTyping() {}
 };
 
 }  // namespace tapforge::platform

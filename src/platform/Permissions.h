@@ -1,6 +1,8 @@
 // The two privacy permissions: observing/posting input, and capturing the screen.
 #pragma once
 
+#include <string>
+
 namespace tapforge::platform {
 
 enum class Prompt { no, yes };
@@ -14,6 +16,11 @@ public:
     virtual bool screenCapturePreflight() = 0;
     // Asks for screen capture where the system has something to ask; answers the result.
     virtual bool screenCaptureRequest() = 0;
+
+    enum class Kind { input, screenCapture };
+    // Why `kind` is not available, in the user's language, for the permission alerts; empty
+    // when the platform has nothing to say beyond the plain answer.
+    virtual std::string missingExplanation(Kind kind) { (void)kind; return {}; }
 };
 
 }  // namespace tapforge::platform

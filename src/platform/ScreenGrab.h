@@ -21,13 +21,12 @@ struct RgbaImage {
 class ScreenGrab {
 public:
     virtual ~ScreenGrab() = default;
-    // Grabs `rect` (global points, whole numbers) at the display's best resolution, leaving
-    // out our own overlay windows. Areas outside every display are black. `out` is reused:
-    // its buffer is resized, not reallocated, when large enough. False when nothing was grabbed.
+    // Grabs `rect` (global points, whole numbers) at the display's best resolution: the live
+    // screen, always. Where the window system cannot leave our own overlay windows out (X11),
+    // they are in the grab; an overlay therefore grabs the desktop before it appears and works
+    // from that frame. Areas outside every display are black. `out` is reused: its buffer is
+    // resized, not reallocated, when large enough. False when nothing was grabbed.
     virtual bool grab(const Rect& rect, RgbaImage& out) = 0;
-    // Our overlay windows are about to appear (true) or have gone (false). A backend that cannot
-    // leave windows out of a grab serves grabs from the frame taken just before they appeared.
-    virtual void setOverlaysShown(bool shown) { (void)shown; }
 };
 
 }  // namespace tapforge::platform

@@ -19,19 +19,35 @@ SharedImage TemplateCache::image(const ImageTemplate& templ) {
     }
     const auto bytes = decodeBase64(key);
     if (!bytes) return nullptr;
-    auto decoded = PngCodec::decode(*bytes);
+    PngLimits limits;
+    limits.maxPixels = kMaxTemplatePixels;
+    auto decoded = PngCodec::decode(*bytes, limits);
     if (!decoded) return nullptr;
     SharedImage image = std::make_shared<const platform::RgbaImage>(std::move(*decoded));
+    const size_t size = image->pixels.size();
     std::lock_guard guard(lock_);
-    cache_[key] = image;
-    // Flush everything rather than evict one: cheap, and a script rarely uses that many.
-    if (cache_.size() >= flushAt) cache_.clear();
+    if (auto it = cache_.find(key); it != cache_.end()) {
+        bytes_ -= it->second->pixels.size();
+        cache_.erase(it);
+    }
+    // Flush everything rather than evict one: cheap, and one script's templates fit.
+    if (bytes_ + size > byteBudget_) {
+        cache_.clear();
+        bytes_ = 0;
+    }
+    cache_.emplace(key, image);
+    bytes_ += size;
     return image;
 }
 
 size_t TemplateCache::size() const {
     std::lock_guard guard(lock_);
     return cache_.size();
+}
+
+size_t TemplateCache::bytes() const {
+    std::lock_guard guard(lock_);
+    return bytes_;
 }
 
 }  // namespace tapforge::vision

@@ -1,79 +1,18 @@
 // tapforge-cli summary and format, run as the user runs them: output, exit status, messages.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <cstring>
 
+#include "CliFixture.h"
 #include "model/ScriptJson.h"
 
 namespace tapforge {
 namespace {
 
+using namespace tapforge::test;
 namespace fs = std::filesystem;
-
-const std::string kDemo = std::string(TAPFORGE_SOURCE_DIR) + "/examples/demo.json";
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-class CliTest : public testing::Test {
-protected:
-    void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ = fs::path(testing::TempDir()) / ("tapforge-cli-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    Outcome run(const std::vector<std::string>& args) {
-        std::string command = shellQuote(TAPFORGE_CLI_PATH);
-        for (const std::string& a : args) command.append(" ").append(shellQuote(a));
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        command += " >" + shellQuote(out) + " 2>" + shellQuote(err);
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
-    }
-
-    std::string write(const std::string& name, const std::string& contents) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary) << contents;
-        return p;
-    }
-
-    static std::vector<std::string> split(const std::string& text, char at) {
-        std::vector<std::string> out(1);
-        for (char c : text)
-            if (c == at) out.emplace_back(); else out.back() += c;
-        return out;
-    }
-    static std::vector<std::string> lines(const std::string& text) {
-        auto out = split(text, '\n');
-        if (out.back().empty()) out.pop_back();
-        return out;
-    }
-
-    fs::path dir_;
-};
 
 TEST_F(CliTest, SummaryOfTheDemoListsEveryStep) {
     const Outcome r = run({"summary", kDemo});
@@ -177,6 +116,51 @@ TEST_F(CliTest, FormatRewritesTheSameScriptAndIsStable) {
     EXPECT_EQ(run({"format", write("compact.json", compact.out)}).out, pretty.out);
     // The flag may come first.
     EXPECT_EQ(run({"format", "--compact", kDemo}).out, compact.out);
+}
+
+TEST_F(CliTest, FormatWritesFilesAtomicallyKeepingTheirMode) {
+    const std::string pretty = run({"format", kDemo}).out;
+    const std::string compact = run({"format", kDemo, "--compact"}).out;
+    const std::string file = write("script.json", compact);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const Outcome inPlace = run({"format", file, "--in-place"});
+    EXPECT_EQ(inPlace.status, 0) << inPlace.err;
+    EXPECT_EQ(inPlace.out, "");
+    EXPECT_EQ(readAll(file), pretty);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(run({"format", file, "--compact", "--output", (dir_ / "out.json").string()}).status, 0);
+    EXPECT_EQ(readAll(dir_ / "out.json"), compact);
+    const Outcome refused = run({"format", file, "--output", (dir_ / "missing" / "x.json").string()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("写入失败："), std::string::npos) << refused.err;
+    EXPECT_EQ(run({"format", file, "--in-place", "--output", file}).status, 2);
+    // Nothing but the files named is left in the folder.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out.json", "script.json", "stderr", "stdout"}));
+}
+
+// On a full disk `format --in-place` reports the failure and leaves the file as it was. Needs a
+// small tmpfs in a private mount namespace; skipped where one cannot be made.
+TEST_F(CliTest, FormatInPlaceOnAFullDiskKeepsTheFileAndSaysWhy) {
+    const fs::path disk = dir_ / "disk";
+    fs::create_directories(disk);
+    const std::string original = write("original.json", run({"format", kDemo, "--compact"}).out);
+    const std::string q = shellQuote(disk.string());
+    const std::string script = "mount -t tmpfs -o size=64k tmpfs " + q + " || exit 77\n" +
+                               "cp " + shellQuote(original) + " " + q + "/s.json || exit 78\n" +
+                               "cat /dev/zero > " + q + "/filler 2>/dev/null\n" +
+                               shellQuote(TAPFORGE_CLI_PATH) + " format " + q + "/s.json --in-place\n" +
+                               "status=$?\n" +
+                               "cmp -s " + shellQuote(original) + " " + q + "/s.json || exit 79\n" +
+                               "[ \"$(ls " + q + ")\" = \"$(printf 'filler\\ns.json')\" ] || exit 80\n" +
+                               "exit $status\n";
+    const Outcome r = run({"unshare", "-rm", "/bin/sh", "-c", script}, false);
+    if (r.status == 77 || r.status == 127) GTEST_SKIP() << "no private tmpfs here: " << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("写入失败："), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(strerror(ENOSPC)), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, UsageErrorsExitWith2) {

@@ -117,7 +117,10 @@ TEST_P(GuardFromOutsideTest, StopFromAnotherThreadEndsIt) {
         while (!started) std::this_thread::yield();
         tfg_request_interrupt(1);
     });
-    const LuaRunOutcome outcome = run(std::string("s.started() ") + GetParam().code);
+    // A stop that comes before the finalizer or handler loops would find nothing left to stop:
+    // those cases say themselves when their loop begins.
+    const std::string code = GetParam().code;
+    const LuaRunOutcome outcome = run(code.find("s.started()") == std::string::npos ? "s.started() " + code : code);
     stopper.join();
     EXPECT_NE(outcome.message.find("脚本已被用户中断"), std::string::npos) << outcome.message;
 }
@@ -160,11 +163,30 @@ INSTANTIATE_TEST_SUITE_P(
                            "while true do co() end"},
         Escape{"closing", "local co = coroutine.create(function() local x <close> = setmetatable({}, "
                           "{__close = function() while true do end end}) coroutine.yield() end) "
-                          "coroutine.resume(co) coroutine.close(co)"}),
+                          "coroutine.resume(co) coroutine.close(co)"},
+        // Lua runs finalizers with hooks off, and a message handler inside the hook that raised the guard's error.
+        Escape{"finalizer", "setmetatable({}, {__gc = function() s.started() while true do end end}) collectgarbage()"},
+        Escape{"debugFinalizer", "debug.setmetatable(setmetatable({}, {}), {__gc = function() s.started() while true do end end}) "
+                                 "collectgarbage()"},
+        Escape{"messageHandler", "xpcall(function() while true do end end, function(e) while true do end end)"},
+        Escape{"handlerOfOwnError", "xpcall(error, function(e) s.started() while true do end end)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The state's coroutine functions are replaced to track the running thread; scripts must not see
-// a difference from Lua's own.
+// A finalizer still pending when the state is closed runs then, at the end of the run.
+TEST_F(LuaGuardTest, LoopingFinalizerRunByClosingTheStateEndsOnStop) {
+    setLuaGuardClock(nullptr);
+    std::atomic<bool> finalizing{false};
+    runtime->registerTable("s", {{"finalizing", [&](LuaRuntime&) { finalizing = true; return 0; }}});
+    ASSERT_EQ(run("kept = setmetatable({}, {__gc = function() s.finalizing() while true do end end})"),
+              LuaRunOutcome::success());
+    std::thread closer([&] { runtime.reset(); });
+    while (!finalizing) std::this_thread::yield();
+    tfg_request_interrupt(1);
+    closer.join();
+}
+
+// The state's coroutine functions, xpcall and the two setmetatable are replaced to track or
+// guard the code they run; scripts must not see a difference from Lua's own.
 TEST(GuardedCoroutinesTest, BehaveAsLuasOwn) {
     const char* cases[] = {
         "local co = coroutine.create(function(a, b) local c = coroutine.yield(a + b) return c * 2, 'end' end) "
@@ -193,6 +215,25 @@ TEST(GuardedCoroutinesTest, BehaveAsLuasOwn) {
         "return {coroutine.resume(co)}",
         "local co = coroutine.create(function() error('x') end) coroutine.resume(co) return {coroutine.close(co)}",
         "return {pcall(coroutine.close, 5)}",
+        "return {xpcall(function(a, b) return a + b, 'x' end, function(e) return 'h' .. e end, 1, 2)}",
+        "return {xpcall(function() error('boom') end, function(e) return 'handled: ' .. e end)}",
+        "return {xpcall(function() error({}) end, function(e) return type(e) end)}",
+        "return {xpcall(error, tostring, 'c handler')}",
+        "return {pcall(xpcall, print)}",
+        "return {pcall(xpcall)}",
+        "local f = coroutine.wrap(function() return xpcall(function() coroutine.yield(1) return 2 end, print) end) "
+        "return {f(), f()}",
+        "local t = setmetatable({}, {__index = function(_, k) return k .. '!' end}) return {t.a, getmetatable(t) ~= nil}",
+        "local t = setmetatable({}, {__metatable = 'locked'}) return {pcall(setmetatable, t, {})}",
+        "return {pcall(setmetatable, 1, {})}",
+        "return {pcall(setmetatable, {}, 1)}",
+        "local t = setmetatable({}, {}) return {setmetatable(t, nil) == t, getmetatable(t)}",
+        "local log = {} do setmetatable({}, {__gc = function(o) log[#log + 1] = type(o) end}) end "
+        "collectgarbage() collectgarbage() return {log[1], #log}",
+        "local log = {} do debug.setmetatable(setmetatable({}, {}), {__gc = function() log[1] = 'dgc' end}) end "
+        "collectgarbage() return {log[1]}",
+        "do setmetatable({}, {__gc = function() error('in gc') end}) end collectgarbage() return {'survived'}",
+        "return {debug.setmetatable(5, nil) == 5, pcall(debug.setmetatable, {}, 1)}",
     };
     auto evaluate = [](bool guarded, const char* code) {
         lua_State* L = luaL_newstate();

@@ -3,6 +3,8 @@
 // from the main thread while Lua runs, the package path and the memory cap.
 #include <regex>
 
+#include <sys/stat.h>
+
 #include "LuaTestSupport.h"
 #include "engine/LuaMacroHost.h"
 #include "engine/RunnerFixture.h"
@@ -125,6 +127,17 @@ TEST_F(LuaStepTest, ErrorsAndMissingFilesFailTheStep) {
     EXPECT_EQ(l[3], "✘ Lua 出错：未知错误");
     EXPECT_EQ(l[4], "⚠️ 找不到 Lua 文件：nope.lua");
     EXPECT_EQ(l[5], "⚠️ Lua 步骤未选择 .lua 文件");
+}
+
+TEST_F(LuaStepTest, FifoAndPrecompiledFilesFailTheStepAtOnce) {
+    // Without the regular-file rule the FIFO would block the run for ever.
+    ASSERT_EQ(::mkfifo((folder.path() / "pipe.lua").c_str(), 0600), 0);
+    folder.write("compiled.luac", std::string("\x1bLuaT\0", 6));
+    play(scriptOf({luaStep("pipe.lua", 1000), luaStep("compiled.luac")}), folder.path());
+    const Strings l = lines();
+    ASSERT_GE(l.size(), 4u);
+    EXPECT_EQ(l[1], "✘ Lua 出错：" + (folder.path() / "pipe.lua").string() + " 不是普通文件，不能作为 Lua 脚本读取");
+    EXPECT_EQ(l[3], "✘ Lua 出错：" + (folder.path() / "compiled.luac").string() + " 是预编译的 Lua 字节码，只能运行 Lua 源文件");
 }
 
 TEST_F(LuaStepTest, RelativePathsResolveAgainstTheBaseThenAbsolutePaths) {

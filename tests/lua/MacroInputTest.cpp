@@ -114,6 +114,29 @@ TEST_F(MacroTest, StopDuringSleepEndsItAtOnce) {
     EXPECT_EQ(nowMs() - start, 130);
 }
 
+// A 600 s drag ends within a stop-check slice of a stop or of the time limit, raising the
+// guard's error (the script does not go on as if the drag were done); the button stays listed
+// as held, for the run's end to let go.
+TEST_F(MacroTest, StopOrTimeLimitCutsALongDragShort) {
+    for (const bool byDeadline : {false, true}) {
+        SCOPED_TRACE(byDeadline);
+        GuardedTest::resetGuard();
+        setLuaGuardClock(sim->desktop().clock);
+        logs.clear();
+        const int64_t start = nowMs();
+        if (byDeadline) tfg_set_deadline_ms(start + 1000);
+        else sim->clock().atMs(start + 1000, [] { tfg_request_interrupt(1); });
+        EXPECT_EQ(run("mouse.drag(0, 0, 300, 200, 600000) log('went on')"),
+                  LuaRunOutcome::failure(byDeadline ? "Lua 脚本执行超时" : "脚本已被用户中断"));
+        EXPECT_LE(nowMs() - start, 1050);
+        EXPECT_EQ(logs, Strings{});
+        sim->clearPostedEvents();
+        player->releaseHeld();
+        ASSERT_EQ(sim->postedEvents().size(), 1u);
+        EXPECT_EQ(sim->postedEvents()[0].press, platform::Press::up);
+    }
+}
+
 // sleep raises the time-out itself; a pcall around it does not let the script go on.
 TEST_F(MacroTest, DeadlineDuringSleepEndsTheScriptEvenUnderPcall) {
     const int64_t start = nowMs();

@@ -163,4 +163,9 @@ TEST(SimDesktopDryRun, ScreenshotDesktopHasOneScaleOneDisplayOfTheImageSize) {
     RgbaImage out;
     ASSERT_TRUE(sim->grab({0, 0, 30, 20}, out));
     EXPECT_EQ(out.pixels, shot.pixels);
+    // A long dry run must not grow with every event it posts.
+    EXPECT_TRUE(sim->postMove({5, 6}));
+    EXPECT_TRUE(sim->postKey(1, Press::down, 0));
+    EXPECT_TRUE(sim->postedEvents().empty());
+    EXPECT_EQ(sim->pointer(), (Point{5, 6}));
 }

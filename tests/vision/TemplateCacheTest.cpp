@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "PngTestSupport.h"
 #include "VisionTestSupport.h"
 #include "vision/Base64.h"
 #include "vision/PngCodec.h"
@@ -64,25 +65,46 @@ TEST(TemplateCache, UndecodableDataGivesNothingAndIsNotCached) {
     EXPECT_EQ(cache.size(), 0u);
 }
 
-TEST(TemplateCache, TwentyFifthEntryEmptiesTheCache) {
-    TemplateCache cache;
+TEST(TemplateCache, AStorePastTheByteBudgetEmptiesTheCache) {
+    constexpr size_t imageBytes = 3 * 2 * 4;
+    TemplateCache cache(3 * imageBytes);
     std::vector<ImageTemplate> templates;
     std::vector<SharedImage> images;
-    for (uint32_t i = 0; i < 25; ++i) templates.push_back(templateOf(test::noise(3, 2, i + 100)));
-    for (size_t i = 0; i < 24; ++i) images.push_back(cache.image(templates[i]));
-    EXPECT_EQ(cache.size(), 24u);
-    EXPECT_EQ(cache.image(templates[3]), images[3]);   // hits do not count
+    for (uint32_t i = 0; i < 4; ++i) templates.push_back(templateOf(test::noise(3, 2, i + 100)));
+    for (size_t i = 0; i < 3; ++i) images.push_back(cache.image(templates[i]));
+    EXPECT_EQ(cache.size(), 3u);
+    EXPECT_EQ(cache.bytes(), 3 * imageBytes);
+    EXPECT_EQ(cache.image(templates[1]), images[1]);   // hits cost nothing
 
-    const auto last = cache.image(templates[24]);
+    const auto last = cache.image(templates[3]);
     ASSERT_TRUE(last);
-    EXPECT_EQ(cache.size(), 0u);
-    // Every one decodes again, and what was handed out stays valid.
+    EXPECT_EQ(cache.size(), 1u);
+    EXPECT_EQ(cache.bytes(), imageBytes);
+    // The others decode again, and what was handed out stays valid.
     const auto again = cache.image(templates[0]);
     ASSERT_TRUE(again);
     EXPECT_NE(again, images[0]);
     EXPECT_EQ(again->pixels, images[0]->pixels);
-    EXPECT_NE(cache.image(templates[24]), last);
-    EXPECT_EQ(cache.size(), 2u);
+    EXPECT_EQ(cache.image(templates[3]), last);
+}
+
+// A 1-bit grey PNG of 4096 × `height` (cheap to build, 4 bytes a pixel once decoded).
+ImageTemplate wideTemplate(uint32_t height) {
+    std::vector<uint8_t> raw(size_t(height) * 513, 0);   // a filter byte and 512 bytes a row
+    const auto png = test::concat({test::signature(), test::ihdr(4096, height, 1, 0), test::chunk("IDAT", test::zlibStored(raw)),
+                                   test::chunk("IEND", {})});
+    ImageTemplate t;
+    t.pngBase64 = encodeBase64(png);
+    return t;
+}
+
+TEST(TemplateCache, TemplatesOverThePixelBudgetAreNotDecoded) {
+    TemplateCache cache;
+    const ImageTemplate atLimit = wideTemplate(uint32_t(kMaxTemplatePixels / 4096));
+    EXPECT_EQ(atLimit.declaredPixelSize()->pixels(), kMaxTemplatePixels);
+    EXPECT_TRUE(cache.image(atLimit));
+    EXPECT_FALSE(cache.image(wideTemplate(uint32_t(kMaxTemplatePixels / 4096) + 1)));
+    EXPECT_EQ(cache.size(), 1u);
 }
 
 TEST(TemplateCache, ConcurrentLookupsAgreeOnPixels) {
@@ -102,7 +124,7 @@ TEST(TemplateCache, ConcurrentLookupsAgreeOnPixels) {
     }
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_LT(cache.size(), TemplateCache::flushAt);
+    EXPECT_LE(cache.bytes(), TemplateCache::defaultByteBudget);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // process, and as `tapforge-cli record`) turns it into steps, and `tapforge-cli play` of the
 // recorded file reproduces the same clicks at the same places in a helper window.
 // gtest first: Xlib's macros (None, Bool, Status) clash with its templates.
+#include <csignal>
 #include <gmock/gmock.h>
 
 #include <X11/Xlib.h>
@@ -94,8 +95,8 @@ protected:
         if (!folder.empty()) std::filesystem::remove_all(folder, ec);
         X11Record::TearDown();
     }
-    Script recorded() {
-        std::ifstream in(folder / "take.json");
+    Script recorded(const std::string& name = "take.json") {
+        std::ifstream in(folder / name);
         std::stringstream text;
         text << in.rdbuf();
         const ScriptDecodeResult decoded = decodeScript(text.str());
@@ -175,6 +176,45 @@ TEST_F(X11RecordCli, InjectedInputBecomesStepsThatPlayBackTheSameClicksAtTheSame
     ASSERT_EQ(play.wait(30s), 0) << play.output();
     window.pump(200ms);
     EXPECT_EQ(window.clicks, live);
+}
+
+// A closed terminal (SIGHUP) or a plain kill (SIGTERM) ends the recording as Ctrl+C does:
+// what was recorded is saved.
+TEST_F(X11RecordCli, HangUpAndTerminateSaveTheRecording) {
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove(folder / "take.json");
+        Child child({cliPath().string(), "record", (folder / "take.json").string()}, server->display());
+        ASSERT_TRUE(child.started());
+        ASSERT_TRUE(child.waitForOutput("⏺ 开始录制", 10s)) << child.output();
+        sleepMs(300);
+        moveTo(200, 210);
+        click();
+        sleepMs(300);
+        ::kill(child.pid(), signal);
+        ASSERT_EQ(child.wait(10s), 0) << child.output();
+        EXPECT_THAT(actions(recorded().steps), ElementsAre("click left@200,210"));
+    }
+}
+
+// The stop key ends the recording as Ctrl+C does: a button still held is kept as its press,
+// only the stop key and the pause before it are dropped.
+TEST_F(X11RecordCli, StopKeyKeepsTheButtonStillHeld) {
+    Child child({cliPath().string(), "record", (folder / "held.json").string()}, server->display());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.waitForOutput("⏺ 开始录制", 10s)) << child.output();
+    sleepMs(300);
+    moveTo(200, 210);
+    click();
+    sleepMs(100);
+    other->button(1, true);
+    sleepMs(200);
+    other->key(XK_F9);
+    ASSERT_EQ(child.wait(10s), 0) << child.output();
+    other->button(1, false);
+    const Script script = recorded("held.json");
+    EXPECT_THAT(actions(script.steps), ElementsAre("click left@200,210", "down left@200,210"));
+    EXPECT_EQ(script.steps.back().kind, StepKind::mouseClick) << "no pause before the stop key";
 }
 
 }  // namespace

@@ -92,4 +92,40 @@ TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
     EXPECT_EQ(window.keyPresses, window.keyReleases);
 }
 
+TEST_F(X11Runner, StopDuringA600SecondDragEndsWithinASecondWithNothingHeld) {
+    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    Step move(StepKind::mouseMove);
+    move.x = 400, move.y = 300, move.hasPoint = true, move.moveDurationMs = 600'000;
+    Script drag;
+    drag.steps = {click(20, 20, ClickKind::down), move, click(400, 300, ClickKind::up)};
+    ScriptRunner runner(ScriptRunnerServices{*desktop, loop.poster(), nullptr, {}});
+    runner.onLog = [this](const std::string& line) { log.push_back(line); };
+    runner.start(drag, std::nullopt);
+    loop.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(buttonsHeld(window.display()), unsigned{Button1Mask}) << "the drag holds the button";
+    const auto stopped = std::chrono::steady_clock::now();
+    runner.stop();
+    ASSERT_TRUE(loop.runUntil([&] { return !runner.isRunning(); }, std::chrono::seconds(20)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
+    EXPECT_EQ(log.back(), "⏹ 已手动停止");
+    EXPECT_EQ(buttonsHeld(window.display()), 0u);
+    window.pump();
+    EXPECT_EQ(window.buttonPresses[1], 1);
+    EXPECT_EQ(window.buttonReleases[1], 1);
+}
+
+// Every key code either posts a key or says that it cannot: right Command posts Super_R,
+// Fn and an unnamed code have no key here.
+TEST_F(X11Runner, EveryKeyStepPostsOrWarns) {
+    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
+    Script script;
+    script.steps = {key(54, KeyEventKind::press), key(63, KeyEventKind::press), key(127, KeyEventKind::press)};
+    play(script);
+    window.pump();
+    EXPECT_EQ(window.keyPresses, 1);
+    EXPECT_EQ(window.lastKeycode, XKeysymToKeycode(window.display(), XK_Super_R));
+    EXPECT_EQ(log, (std::vector<std::string>{"▶︎ 开始执行「未命名脚本」，共 3 个步骤，循环 1 次", "⚠️ 按键 Fn 在此桌面上无法发送，已跳过",
+                                             "⚠️ 按键 键码 127 在此桌面上无法发送，已跳过", "✔︎ 全部循环执行完毕"}));
+}
+
 }  // namespace

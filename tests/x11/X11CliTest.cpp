@@ -1,4 +1,5 @@
 // tapforge-cli pointer and screenshot against the private server, as a user runs them.
+#include <X11/keysym.h>
 #include <unistd.h>
 
 #include <array>
@@ -57,4 +58,16 @@ TEST_F(X11Cli, ScreenshotOfARectangleHoldsTheColourShownThere) {
         }
     EXPECT_EQ(runCli(server->display(), {"screenshot", path, "--rect", "1,2,3"}).first, 2);
     EXPECT_EQ(runCli(server->display(), {"screenshot", path, "--rect", "100000,0,5,5"}).first, 2);
+}
+
+// What a killed run left pressed through XTEST is let go; the server reports nothing held after.
+TEST_F(X11Cli, ReleaseLetsGoOfKeysAndButtonsLeftDown) {
+    OtherClient other(server->display());
+    other.press(XK_Shift_L, true);
+    other.press(XK_a, true);
+    other.button(1, true);
+    ASSERT_EQ(keysHeld(other.display()).size(), 2u);
+    EXPECT_EQ(runCli(server->display(), {"release"}), (std::pair<int, std::string>{0, "已松开 2 个按键、1 个鼠标按钮\n"}));
+    EXPECT_TRUE(keysHeld(other.display()).empty());
+    EXPECT_EQ(buttonsHeld(other.display()), 0u);
 }

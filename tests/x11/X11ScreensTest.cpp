@@ -66,19 +66,6 @@ TEST_P(X11Grab, FilledRegionComesBackInItsColourAndOutsideTheRootIsBlack) {
 INSTANTIATE_TEST_SUITE_P(SharedMemory, X11Grab, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Shm" : "GetImage"; });
 
-TEST_F(X11Screens, OverlayFreezeServesTheFrameFromBeforeTheOverlay) {
-    CountingWindow window(server->display(), 0, 0, kRootWidth, kRootHeight);
-    window.fill(originX(), 0, 10, 10, 0x00FF00);
-    desktop->grab->setOverlaysShown(true);
-    window.fill(originX(), 0, 10, 10, 0x0000FF);   // stands for our overlay
-    RgbaImage out;
-    ASSERT_TRUE(desktop->grab->grab({0, 0, 4, 4}, out));
-    EXPECT_EQ(out.pixel(1, 1)[1], 255);
-    desktop->grab->setOverlaysShown(false);
-    ASSERT_TRUE(desktop->grab->grab({0, 0, 4, 4}, out));
-    EXPECT_EQ(out.pixel(1, 1)[2], 255);
-}
-
 TEST(X11Open, MissingDisplayIsAnErrorNotACrash) {
     std::string error;
     platform::x11::X11Options options;

@@ -11,12 +11,14 @@
 #include <thread>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
 // Xlib macros that clash with GoogleTest names.
 #undef Bool
 #undef None
 
+#include "lua/LuaText.h"
 #include "platform/x11/X11Desktop.h"
 
 extern char** environ;
@@ -149,6 +151,21 @@ CountingWindow::~CountingWindow() {
     if (display_) XCloseDisplay(display_);
 }
 
+namespace {
+
+// Appends the character of a keysym (Latin-1, Unicode keysyms, Return) in UTF-8.
+void appendKeysymText(std::string& out, unsigned long keysym) {
+    unsigned long cp = 0;
+    if (keysym == XK_Return) cp = '\n';
+    else if (keysym == XK_Tab) cp = '\t';
+    else if ((keysym >= 0x20 && keysym <= 0x7E) || (keysym >= 0xA0 && keysym <= 0xFF)) cp = keysym;
+    else if ((keysym & 0xFF000000) == 0x01000000) cp = keysym & 0x00FFFFFF;
+    else return;   // modifiers and other function keys produce no character
+    appendUtf8(static_cast<char32_t>(cp), out);
+}
+
+}  // namespace
+
 void CountingWindow::pump(std::chrono::milliseconds settle) {
     if (!display_) return;
     const auto deadline = std::chrono::steady_clock::now() + settle;
@@ -170,10 +187,18 @@ void CountingWindow::pump(std::chrono::milliseconds settle) {
             case MotionNotify:
                 ++motions;
                 break;
-            case KeyPress:
+            case KeyPress: {
                 ++keyPresses;
                 lastKeyState = e.xkey.state;
                 lastKeycode = e.xkey.keycode;
+                KeySym keysym = 0;
+                char latin1[8];
+                XLookupString(&e.xkey, latin1, sizeof latin1, &keysym, nullptr);
+                appendKeysymText(typed, static_cast<unsigned long>(keysym));
+                break;
+            }
+            case MappingNotify:
+                XRefreshKeyboardMapping(&e.xmapping);
                 break;
             case KeyRelease: ++keyReleases; break;
             default: break;

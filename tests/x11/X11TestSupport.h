@@ -103,6 +103,10 @@ public:
         friend bool operator==(const Click&, const Click&) = default;
     };
     std::vector<Click> clicks;
+    // The characters the key presses produced, as an application reads them (the keysym of
+    // each press under the mapping and modifier state of that moment), in UTF-8. Return is
+    // a line feed.
+    std::string typed;
     Display* display() const { return display_; }
 
 private:
@@ -150,6 +154,7 @@ public:
     Child(const std::vector<std::string>& args, const std::string& display);
     ~Child();
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // Reads output until it holds `text` or `timeout` passes.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     // The exit status; -1 on timeout.

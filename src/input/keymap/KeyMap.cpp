@@ -44,6 +44,7 @@ constexpr NamedKey kNames[] = {
     {123, "\u2190"}, {124, "\u2192"}, {125, "\u2193"}, {126, "\u2191"},
 };
 static_assert(std::size(kNames) == 108);
+static_assert(26 + 10 + 11 + 11 + 9 + 19 + 18 + 4 == std::size(kNames), "the groups of nameGroups()");
 
 // Typed names (already lower-case) that differ from, or add to, the display names.
 constexpr NamedKey kAliases[] = {
@@ -236,14 +237,48 @@ std::optional<uint16_t> code(std::string_view typed) {
     return parseRawCode(text);
 }
 
+const std::vector<ModifierWords>& modifierWords() {
+    static const std::vector<ModifierWords> words = {
+        {ModifierSet::command(), {"cmd", "command", "\u2318", "meta"}},
+        {ModifierSet::shift(), {"shift", "\u21E7"}},
+        {ModifierSet::option(), {"alt", "option", "opt", "\u2325"}},
+        {ModifierSet::control(), {"ctrl", "control", "\u2303"}},
+        {ModifierSet::function(), {"fn"}},
+    };
+    return words;
+}
+
 std::optional<ModifierSet> modifier(std::string_view word) {
     const std::string text = foldCase(trim(word, false));
-    if (text == "cmd" || text == "command" || text == "\u2318" || text == "meta") return ModifierSet::command();
-    if (text == "shift" || text == "\u21E7") return ModifierSet::shift();
-    if (text == "alt" || text == "option" || text == "opt" || text == "\u2325") return ModifierSet::option();
-    if (text == "ctrl" || text == "control" || text == "\u2303") return ModifierSet::control();
-    if (text == "fn") return ModifierSet::function();
+    for (const ModifierWords& entry : modifierWords())
+        for (const std::string& w : entry.words)
+            if (text == w) return entry.modifier;
     return std::nullopt;
+}
+
+std::vector<NameGroup> nameGroups() {
+    // Slices of the name table, which lists its keys group by group.
+    constexpr std::pair<const char*, size_t> kGroups[] = {
+        {"字母", 26}, {"数字", 10}, {"标点", 11}, {"编辑与控制", 11},
+        {"修饰键", 9}, {"功能键", 19}, {"小键盘", 18}, {"方向键", 4},
+    };
+    std::vector<NameGroup> groups;
+    size_t at = 0;
+    for (const auto& [title, count] : kGroups) {
+        NameGroup group{title, {}};
+        for (size_t i = at; i < at + count; ++i) group.codes.push_back(kNames[i].code);
+        groups.push_back(std::move(group));
+        at += count;
+    }
+    return groups;
+}
+
+std::vector<std::string> aliases(uint16_t code) {
+    std::vector<std::string> out;
+    const char* shown = code < namesByCode().size() ? namesByCode()[code] : nullptr;
+    for (const NamedKey& k : kAliases)
+        if (k.code == code && !(shown && asciiLower(shown) == k.name)) out.emplace_back(k.name);
+    return out;
 }
 
 std::optional<CharKey> charKey(std::string_view character) {

@@ -31,10 +31,26 @@ struct Shortcut {
     ModifierSet modifiers;
 };
 
+struct NameGroup {
+    std::string title;
+    std::vector<uint16_t> codes;   // in table order
+};
+
+struct ModifierWords {
+    ModifierSet modifier;
+    std::vector<std::string> words;   // lower-case, as modifier() accepts them
+};
+
 // Display name of a key code; "键码 N" for a code without a name.
 std::string name(uint16_t code);
 // Resolves a typed key name: alias, display name (any case), or a decimal code.
 std::optional<uint16_t> code(std::string_view name);
+// Every named key, grouped as the name table groups them (letters, digits, ...).
+std::vector<NameGroup> nameGroups();
+// The typed names of a code beyond its display name ("esc" for Escape), lower-case.
+std::vector<std::string> aliases(uint16_t code);
+// The words modifier() accepts, per modifier.
+const std::vector<ModifierWords>& modifierWords();
 // One modifier word ("cmd", "shift", "⌥", ...) as a single-member set.
 std::optional<ModifierSet> modifier(std::string_view word);
 // Key and shift state that type `character`: one user-perceived character (grapheme

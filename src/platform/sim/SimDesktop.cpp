@@ -191,6 +191,7 @@ std::shared_ptr<SimDesktop> SimDesktop::createWithScreenshot(RgbaImage image) {
     auto sim = create(std::make_shared<SimClock>(SimClock::Mode::dryRun));
     const Rect frame{0, 0, static_cast<double>(image.width), static_cast<double>(image.height)};
     sim->addScreen(frame, 1.0, std::move(image));
+    sim->setKeepsPostedEvents(false);
     return sim;
 }
 
@@ -322,6 +323,12 @@ std::vector<PostedEvent> SimDesktop::postedEvents() const {
     return posted_;
 }
 
+void SimDesktop::setKeepsPostedEvents(bool keeps) {
+    std::lock_guard guard(mutex_);
+    keepsPosted_ = keeps;
+    if (!keeps) std::vector<PostedEvent>().swap(posted_);
+}
+
 void SimDesktop::clearPostedEvents() {
     std::lock_guard guard(mutex_);
     posted_.clear();
@@ -371,7 +378,7 @@ bool SimDesktop::record(PostedEvent event) {
     if (postingFails_) return false;
     event.timeMicros = clock_->nowMicros();
     if (event.kind != PostedEvent::Kind::key) pointer_ = event.location;
-    posted_.push_back(event);
+    if (keepsPosted_) posted_.push_back(event);
     return true;
 }
 

@@ -106,7 +106,9 @@ public:
 
     // A desktop with no screen, the pointer at (0, 0), every permission granted.
     static std::shared_ptr<SimDesktop> create(std::shared_ptr<SimClock> clock = std::make_shared<SimClock>());
-    // The dry-run desktop: one display of the image's size at scale 1, on a dry-run clock.
+    // The dry-run desktop: one display of the image's size at scale 1, on a dry-run clock,
+    // keeping no posted events (a dry run may loop for hours; a caller that wants them
+    // passes them on through its own event sink).
     static std::shared_ptr<SimDesktop> createWithScreenshot(RgbaImage image);
 
     explicit SimDesktop(std::shared_ptr<SimClock> clock);
@@ -139,6 +141,9 @@ public:
     // While set, every post* call answers false and records nothing.
     void setPostingFails(bool fails);
     std::vector<PostedEvent> postedEvents() const;
+    // Whether posted events are kept for postedEvents() (the default); either way they move
+    // the pointer and the post answers true.
+    void setKeepsPostedEvents(bool keeps);
     void clearPostedEvents();
 
     // --- permissions (test side) ---
@@ -189,6 +194,7 @@ private:
     bool pointerReadable_ = true;
     bool postingFails_ = false;
     std::vector<PostedEvent> posted_;
+    bool keepsPosted_ = true;
     bool inputTrusted_ = true;
     bool screenCaptureAllowed_ = true;
     std::optional<bool> requestAnswer_;

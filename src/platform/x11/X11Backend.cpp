@@ -1,5 +1,7 @@
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
@@ -9,8 +11,13 @@
 #include <sys/shm.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <map>
+#include <thread>
 
 #include "platform/x11/PixelConvert.h"
 #include "platform/x11/X11Desktop.h"
@@ -26,6 +33,25 @@ constexpr int32_t kMaxScrollLines = 1000;
 
 // Control, option, shift, command: the order the player presses modifiers in.
 constexpr EventFlags kPressOrder[] = {kFlagControl, kFlagOption, kFlagShift, kFlagCommand};
+
+// How long a key bound for typing keeps its symbol after the text: a client looks the key up
+// when it handles the event, and must find the symbol still there.
+constexpr auto kBorrowedKeySettle = std::chrono::milliseconds(100);
+
+// The keysym that types one user-perceived character: Latin-1 keysyms are the code points,
+// the rest Unicode keysyms (0x01000000 + code point). Nothing for control characters other
+// than line feed and tab, and for clusters of more than one code point.
+std::optional<uint32_t> keysymForCharacter(std::string_view c) {
+    if (c == "\n") return XK_Return;
+    if (c == "\t") return XK_Tab;
+    const auto b0 = static_cast<unsigned char>(c.empty() ? 0 : c[0]);
+    size_t length = b0 < 0x80 ? 1 : b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+    if (length == 0 || c.size() != length) return std::nullopt;
+    uint32_t cp = length == 1 ? b0 : b0 & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) cp = (cp << 6) | (static_cast<unsigned char>(c[i]) & 0x3F);
+    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || cp > 0x10FFFF) return std::nullopt;
+    return cp < 0x100 ? cp : 0x01000000 | cp;
+}
 
 int rounded(double v) { return static_cast<int>(std::lround(std::clamp(v, -1e9, 1e9))); }
 
@@ -96,6 +122,10 @@ public:
     ~X11Services() override {
         Connection& c = *shared_->main;
         std::lock_guard guard(c.mutex());
+        if (!c.lost()) {
+            restoreLocked();
+            XFlush(c.display());
+        }
         releaseSegmentLocked();
     }
 
@@ -149,6 +179,62 @@ public:
         fakeKeyLocked(*keycode, press == Press::down);
         releaseModifiersLocked(added);
         return flushLocked();
+    }
+
+    bool canPostKey(uint16_t keyCode) override {
+        shared_->refreshKeyboardIfStale();
+        return shared_->keyboard.keycodeFor(keyCode).has_value();
+    }
+
+    // A character goes through the key that has its keysym on the first two levels of the
+    // first group, with Shift for the second level, and with the lock modifiers and the group
+    // switched off meanwhile (Caps Lock would turn a into A, another group another layout).
+    // A character on no such key is bound for the moment to a key with no symbol.
+    CharacterPost postCharacter(std::string_view character, Press press) override {
+        Connection& c = *shared_->main;
+        std::lock_guard guard(c.mutex());
+        if (!readyLocked()) return CharacterPost::failed;
+        if (press == Press::up) {
+            if (!typing_) return CharacterPost::failed;
+            fakeKeyLocked(typing_->keycode, false);
+            if (typing_->shiftPressed)
+                if (auto shift = shared_->keyboard.keycodeForFlag(kFlagShift)) fakeKeyLocked(*shift, false);
+            typing_.reset();
+            return flushLocked() ? CharacterPost::posted : CharacterPost::failed;
+        }
+        const std::optional<uint32_t> keysym = keysymForCharacter(character);
+        if (!keysym) return CharacterPost::failed;
+        std::optional<Keyboard::KeyLevel> key;
+        if (auto it = borrowed_.find(*keysym); it != borrowed_.end()) key = Keyboard::KeyLevel{it->second, false};
+        if (!key) key = shared_->keyboard.findKeysym(*keysym);
+        if (!key) key = borrowKeyLocked(*keysym);
+        if (!key) return CharacterPost::failed;
+        neutraliseLocksLocked();
+        bool shiftPressed = false;
+        if (key->shift && !(shared_->keyboard.flagsFromState(pointerStateLocked()) & kFlagShift)) {
+            if (auto shift = shared_->keyboard.keycodeForFlag(kFlagShift)) {
+                fakeKeyLocked(*shift, true);
+                shiftPressed = true;
+            }
+        }
+        fakeKeyLocked(key->keycode, true);
+        typing_ = Typing{key->keycode, shiftPressed};
+        return flushLocked() ? CharacterPost::posted : CharacterPost::failed;
+    }
+
+    void finishTyping() override {
+        Connection& c = *shared_->main;
+        std::unique_lock guard(c.mutex());
+        if (c.lost()) return;
+        if (!borrowed_.empty()) {
+            XSync(c.display(), False);
+            guard.unlock();
+            std::this_thread::sleep_for(kBorrowedKeySettle);
+            guard.lock();
+            if (c.lost()) return;
+        }
+        restoreLocked();
+        flushLocked();
     }
 
     std::optional<Point> pointerLocation() override {
@@ -215,16 +301,6 @@ public:
         return grabRootLocked(x, y, w, h, layout, out);
     }
 
-    void setOverlaysShown(bool shown) override {
-        Connection& c = *shared_->main;
-        std::lock_guard guard(c.mutex());
-        frozen_ = false;
-        if (!shown || c.lost()) return;
-        // X cannot leave a window out of a grab: keep the frame from just before the overlay.
-        const Layout& layout = shared_->layoutLocked();
-        if (grabRootLocked(0, 0, layout.rootWidth, layout.rootHeight, layout, frozenFrame_)) frozen_ = true;
-    }
-
     // ------------------------------------------------------------ Permissions
 
     bool inputTrusted(Prompt) override {
@@ -238,16 +314,42 @@ public:
         if (c.lost()) return false;
         const Layout& layout = shared_->layoutLocked();
         RgbaImage probe;
-        const bool wasFrozen = frozen_;
-        frozen_ = false;
-        const bool ok = grabRootLocked(0, 0, 1, 1, layout, probe);
-        frozen_ = wasFrozen;
-        return ok;
+        return grabRootLocked(0, 0, 1, 1, layout, probe);
     }
 
     bool screenCaptureRequest() override { return screenCapturePreflight(); }
 
+    std::string missingExplanation(Kind kind) override {
+        std::string text;
+        if (shared_->main->lost()) {
+            text = "与 X 显示服务器的连接已断开，请重新打开本应用。";
+        } else if (kind == Kind::input) {
+            std::string missing;
+            const auto add = [&missing](bool present, const char* name) {
+                if (present) return;
+                if (!missing.empty()) missing += "、";
+                missing += name;
+            };
+            add(hasXTest_, "XTEST");
+            add(shared_->hasRecord, "RECORD");
+            add(shared_->hasInput2, "XInput 2");
+            if (!missing.empty()) text = "当前的 X 服务器缺少 " + missing + " 扩展，请换用提供这些扩展的 X 服务器后重新打开本应用。";
+        } else {
+            text = "X 服务器拒绝了截图请求，请确认显示服务器允许读取屏幕内容后重新打开本应用。";
+        }
+        if (waylandSession())
+            text += std::string(text.empty() ? "" : "\n") +
+                    "当前是 Wayland 会话：本应用经 Xwayland 运行，只能操作、录制和截取 X11 程序的窗口。";
+        return text;
+    }
+
 private:
+    static bool waylandSession() {
+        const char* type = std::getenv("XDG_SESSION_TYPE");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        return (type && std::strcmp(type, "wayland") == 0) || (wayland && wayland[0]);
+    }
+
     // Moves the pointer to a global point (root coordinates are offset by the layout).
     void moveLocked(Point at) {
         const Layout& layout = shared_->layoutLocked();
@@ -273,17 +375,71 @@ private:
         XTestFakeKeyEvent(shared_->main->display(), keycode, press, CurrentTime);
     }
 
-    // Presses the modifier keys of `flags` that are not held now (leaving out `own`, the flag of
-    // the key being posted), in the player's order; answers the flags it pressed.
-    EventFlags pressMissingModifiersLocked(EventFlags flags, EventFlags own) {
-        const EventFlags wanted = flags & (kFlagShift | kFlagControl | kFlagOption | kFlagCommand) & ~own;
-        if (!wanted) return 0;
+    unsigned pointerStateLocked() {
         Display* d = shared_->main->display();
         Window root, child;
         int rootX, rootY, winX, winY;
         unsigned mask = 0;
         if (!XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask)) return 0;
-        const EventFlags missing = wanted & ~shared_->keyboard.flagsFromState(mask);
+        return mask;
+    }
+
+    // Switches off the locked modifiers (Caps Lock, Num Lock, ...) and the group until
+    // restoreLocked, remembering what was on.
+    void neutraliseLocksLocked() {
+        if (savedLocks_) return;
+        Display* d = shared_->main->display();
+        XkbStateRec state{};
+        if (XkbGetState(d, XkbUseCoreKbd, &state) != Success) return;
+        savedLocks_ = SavedLocks{state.locked_mods, state.locked_group};
+        if (state.locked_mods) XkbLockModifiers(d, XkbUseCoreKbd, state.locked_mods, 0);
+        if (state.locked_group) XkbLockGroup(d, XkbUseCoreKbd, 0);
+    }
+
+    // Binds a keysym to a spare keycode (both levels, so Shift cannot change it) until
+    // restoreLocked. Nothing when no keycode is spare.
+    std::optional<Keyboard::KeyLevel> borrowKeyLocked(uint32_t keysym) {
+        if (borrowed_.empty()) spares_ = shared_->keyboard.spareKeycodes();
+        if (spares_.empty()) return std::nullopt;
+        if (borrowed_.size() >= spares_.size()) {
+            // Every spare key is in use: let clients read them, then give them back.
+            XSync(shared_->main->display(), False);
+            std::this_thread::sleep_for(kBorrowedKeySettle);
+            restoreBorrowedLocked();
+        }
+        const uint8_t keycode = spares_[borrowed_.size()];
+        KeySym syms[2] = {keysym, keysym};
+        XChangeKeyboardMapping(shared_->main->display(), keycode, 2, syms, 1);
+        borrowed_[keysym] = keycode;
+        return Keyboard::KeyLevel{keycode, false};
+    }
+
+    void restoreBorrowedLocked() {
+        Display* d = shared_->main->display();
+        for (const auto& [keysym, keycode] : borrowed_) {
+            KeySym none[2] = {NoSymbol, NoSymbol};
+            XChangeKeyboardMapping(d, keycode, 2, none, 1);
+        }
+        borrowed_.clear();
+    }
+
+    // Gives back the borrowed keys and the locks. Connection locked and not lost.
+    void restoreLocked() {
+        restoreBorrowedLocked();
+        if (savedLocks_) {
+            Display* d = shared_->main->display();
+            if (savedLocks_->mods) XkbLockModifiers(d, XkbUseCoreKbd, savedLocks_->mods, savedLocks_->mods);
+            if (savedLocks_->group) XkbLockGroup(d, XkbUseCoreKbd, savedLocks_->group);
+            savedLocks_.reset();
+        }
+    }
+
+    // Presses the modifier keys of `flags` that are not held now (leaving out `own`, the flag of
+    // the key being posted), in the player's order; answers the flags it pressed.
+    EventFlags pressMissingModifiersLocked(EventFlags flags, EventFlags own) {
+        const EventFlags wanted = flags & (kFlagShift | kFlagControl | kFlagOption | kFlagCommand) & ~own;
+        if (!wanted) return 0;
+        const EventFlags missing = wanted & ~shared_->keyboard.flagsFromState(pointerStateLocked());
         EventFlags pressed = 0;
         for (EventFlags flag : kPressOrder) {
             if (!(missing & flag)) continue;
@@ -319,11 +475,6 @@ private:
         uint8_t* dest = out.pixels.data() + static_cast<size_t>(y0 - y) * stride + static_cast<size_t>(x0 - x) * 4;
         const int cw = x1 - x0, ch = y1 - y0;
 
-        if (frozen_ && frozenFrame_.width == layout.rootWidth && frozenFrame_.height == layout.rootHeight) {
-            for (int row = 0; row < ch; ++row)
-                std::memcpy(dest + row * stride, frozenFrame_.pixel(x0, y0 + row), static_cast<size_t>(cw) * 4);
-            return true;
-        }
         if (useShm_ && grabShmLocked(x0, y0, cw, ch, dest, stride)) return true;
         if (shared_->main->lost()) return false;
         return grabPlainLocked(x0, y0, cw, ch, dest, stride);
@@ -412,8 +563,20 @@ private:
     bool useShm_ = false;
     XShmSegmentInfo segment_{};
     size_t segmentBytes_ = 0;
-    bool frozen_ = false;
-    RgbaImage frozenFrame_;
+    // Typing: the character key down now, the keys bound for the text (keysym → keycode),
+    // the spare keycodes they come from, and the locks switched off.
+    struct Typing {
+        uint8_t keycode;
+        bool shiftPressed;
+    };
+    struct SavedLocks {
+        unsigned mods;
+        int group;
+    };
+    std::optional<Typing> typing_;
+    std::map<uint32_t, uint8_t> borrowed_;
+    std::vector<uint8_t> spares_;
+    std::optional<SavedLocks> savedLocks_;
 };
 
 }  // namespace
@@ -450,6 +613,12 @@ std::optional<Desktop> openX11Desktop(MainThreadPoster poster, std::string* erro
             shared->randrEventBase = randrEvents;
             XRRSelectInput(d, DefaultRootWindow(d),
                            RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        }
+        int xkbOpcode, xkbEvents, xkbErrors, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+        if (XkbQueryExtension(d, &xkbOpcode, &xkbEvents, &xkbErrors, &xkbMajor, &xkbMinor)) {
+            shared->xkbEventBase = xkbEvents;
+            const unsigned mask = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+            XkbSelectEvents(d, XkbUseCoreKbd, mask, mask);
         }
         shared->keyboard.refresh(d);
         XSync(d, False);

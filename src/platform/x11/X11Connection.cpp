@@ -180,12 +180,28 @@ void Keyboard::refresh(Display* display) {
         }
         XFreeModifiermap(modmap);
     }
-    if (syms) XFree(syms);
     // The conventional bits when the server's map does not say.
     if (!option) option = Mod1Mask;
     if (!command) command = Mod4Mask;
 
+    std::vector<uint32_t> keysyms;
+    std::vector<uint8_t> spare;
+    if (syms) {
+        keysyms.assign(syms, syms + static_cast<size_t>(count) * static_cast<size_t>(perKeycode));
+        for (int kc = minKeycode; kc <= maxKeycode; ++kc) {
+            bool empty = !flagOfKeycode[kc] && !modifierKey[kc];
+            for (int level = 0; level < perKeycode && empty; ++level) empty = symAt(kc, level) == NoSymbol;
+            if (empty) spare.push_back(static_cast<uint8_t>(kc));
+        }
+        XFree(syms);
+    }
+
     std::lock_guard guard(mutex_);
+    keysyms_ = std::move(keysyms);
+    minKeycode_ = minKeycode;
+    maxKeycode_ = maxKeycode;
+    perKeycode_ = perKeycode;
+    spare_ = std::move(spare);
     keycodeOfVirtual_ = keycodeOfVirtual;
     virtualOfKeycode_ = virtualOfKeycode;
     flagOfKeycode_ = flagOfKeycode;
@@ -236,6 +252,22 @@ std::optional<uint8_t> Keyboard::keycodeForFlag(EventFlags flag) const {
     case kFlagCommand: return keycodeFor(55);
     default: return std::nullopt;
     }
+}
+
+std::optional<Keyboard::KeyLevel> Keyboard::findKeysym(uint32_t keysym) const {
+    std::lock_guard guard(mutex_);
+    if (keysym == NoSymbol) return std::nullopt;
+    // The unshifted level anywhere wins over a shifted one.
+    for (int level = 0; level < std::min(perKeycode_, 2); ++level)
+        for (int kc = minKeycode_; kc <= maxKeycode_; ++kc)
+            if (keysyms_[static_cast<size_t>(kc - minKeycode_) * perKeycode_ + level] == keysym)
+                return KeyLevel{static_cast<uint8_t>(kc), level == 1};
+    return std::nullopt;
+}
+
+std::vector<uint8_t> Keyboard::spareKeycodes() const {
+    std::lock_guard guard(mutex_);
+    return spare_;
 }
 
 // ---------------------------------------------------------------- posted keys
@@ -316,6 +348,8 @@ void Shared::pumpLocked() {
         XNextEvent(display, &event);
         if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
+            keyboard.markStale();
+        } else if (xkbEventBase >= 0 && event.type == xkbEventBase) {
             keyboard.markStale();
         } else if (randrEventBase >= 0 &&
                    (event.type == randrEventBase + RRScreenChangeNotify || event.type == randrEventBase + RRNotify)) {

@@ -26,4 +26,15 @@ struct X11Options {
 std::optional<Desktop> openX11Desktop(MainThreadPoster poster, std::string* error = nullptr,
                                       const X11Options& options = {});
 
+// What releaseHeldInput let go of.
+struct ReleasedInput {
+    int keys = 0;      // keys that were down
+    int buttons = 0;   // pointer buttons (1 to 5) that were down
+};
+
+// Releases every key and pointer button that is down, through XTEST: what a process that was
+// killed in the middle of a run (SIGKILL) left pressed. Nothing, with a message in `error`,
+// when the display cannot be opened or has no XTest.
+std::optional<ReleasedInput> releaseHeldInput(const X11Options& options, std::string* error = nullptr);
+
 }  // namespace tapforge::platform::x11

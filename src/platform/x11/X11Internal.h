@@ -77,6 +77,16 @@ public:
     // The X keycode pressed to add a flag (Control_L for control, ...).
     std::optional<uint8_t> keycodeForFlag(EventFlags flag) const;
 
+    // Where a keysym sits on the first two levels of the first group: its keycode, and
+    // whether the second level (Shift) gives it. Nothing when no key has it there.
+    struct KeyLevel {
+        uint8_t keycode;
+        bool shift;
+    };
+    std::optional<KeyLevel> findKeysym(uint32_t keysym) const;
+    // Keycodes with no symbol and no modifier role, free to bind for a moment.
+    std::vector<uint8_t> spareKeycodes() const;
+
 private:
     mutable std::mutex mutex_;
     std::atomic<bool> stale_{true};
@@ -84,6 +94,9 @@ private:
     std::array<int32_t, 256> virtualOfKeycode_{};   // -1: none
     std::array<EventFlags, 256> flagOfKeycode_{};
     std::array<bool, 256> modifierKey_{};
+    std::vector<uint32_t> keysyms_;   // the core mapping from minKeycode_, perKeycode_ per key
+    int minKeycode_ = 8, maxKeycode_ = 255, perKeycode_ = 0;
+    std::vector<uint8_t> spare_;
     unsigned shiftMask_ = 0, controlMask_ = 0, optionMask_ = 0, commandMask_ = 0;
 };
 
@@ -142,6 +155,8 @@ struct Shared {
     void refreshKeyboardIfStale();
 
     int randrEventBase = -1;
+    // XKB keyboard and map changes (setxkbmap) arrive as XKB events, not core MappingNotify.
+    int xkbEventBase = -1;
 
 private:
     Layout layout_;

@@ -26,7 +26,7 @@ constexpr VirtualKeysym kTable[] = {
     {36, XK_Return}, {48, XK_Tab}, {49, XK_space}, {51, XK_BackSpace}, {53, XK_Escape}, {114, XK_Insert},
     {115, XK_Home}, {116, XK_Prior}, {117, XK_Delete}, {119, XK_End}, {121, XK_Next},
     // Modifiers
-    {55, XK_Super_L}, {56, XK_Shift_L}, {57, XK_Caps_Lock}, {58, XK_Alt_L}, {59, XK_Control_L},
+    {54, XK_Super_R}, {55, XK_Super_L}, {56, XK_Shift_L}, {57, XK_Caps_Lock}, {58, XK_Alt_L}, {59, XK_Control_L},
     {60, XK_Shift_R}, {61, XK_Alt_R}, {62, XK_Control_R},
     // Function keys
     {122, XK_F1}, {120, XK_F2}, {99, XK_F3}, {118, XK_F4}, {96, XK_F5}, {97, XK_F6}, {98, XK_F7},
@@ -40,12 +40,12 @@ constexpr VirtualKeysym kTable[] = {
     // Arrows
     {123, XK_Left}, {124, XK_Right}, {125, XK_Down}, {126, XK_Up},
 };
-static_assert(std::size(kTable) == 107, "every named key but Fn");
+static_assert(std::size(kTable) == 108, "every named key but Fn, and the right Command key");
 
 // Unshifted keysyms of PC keyboards that stand for a key of the table.
 constexpr VirtualKeysym kSynonyms[] = {
     {114, XK_Help}, {48, XK_ISO_Left_Tab}, {76, XK_ISO_Enter}, {58, XK_Meta_L}, {61, XK_Meta_R},
-    {61, XK_ISO_Level3_Shift}, {55, XK_Super_R}, {55, XK_Hyper_L},
+    {61, XK_ISO_Level3_Shift}, {55, XK_Super_R}, {55, XK_Hyper_L}, {54, XK_Super_L},
     {65, XK_KP_Delete}, {65, XK_KP_Separator}, {82, XK_KP_Insert}, {83, XK_KP_End}, {84, XK_KP_Down},
     {85, XK_KP_Next}, {86, XK_KP_Left}, {87, XK_KP_Begin}, {88, XK_KP_Right}, {89, XK_KP_Home},
     {91, XK_KP_Up}, {92, XK_KP_Prior}, {71, XK_Clear},

@@ -15,7 +15,8 @@ struct VirtualKeysym {
     uint32_t keysym;    // X keysym
 };
 
-// One entry per virtual key with an X counterpart. Fn (63) has none.
+// One entry per virtual key with an X counterpart: the key map's named keys and the right
+// Command key (54, Super_R). Fn (63) has none.
 std::span<const VirtualKeysym> virtualKeysyms();
 // The keysym posted for a virtual key code.
 std::optional<uint32_t> keysymForVirtualCode(uint16_t keyCode);

@@ -1,0 +1,2 @@
+#!/usr/bin/env lua
+return 1
