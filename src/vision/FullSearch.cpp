@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "vision/Fft.h"
 #include "vision/SearchPool.h"
 
 namespace tapforge::vision {
@@ -22,6 +23,9 @@ using v8f = float __attribute__((vector_size(32)));
 // largest magnitudes, and with them the rounding the bounds must allow for. The score does not
 // change (the template's zero-mean values sum to 0).
 constexpr double shift = 128;
+
+// Multiply-adds of the pruning scan that cost as much as one point-stage of a transform.
+constexpr double fftCostFactor = 3.7;
 
 // One partition of the template into nx x ny blocks. With Sk the image's sum over block k and
 // mk the mean of the zero-mean template over it, the numerator Σ I T' is at most
@@ -41,7 +45,21 @@ struct Tables {
     std::vector<double> templZero;
     std::vector<float> templZeroF;
     std::vector<Grid> grids;
+    // The template's spectrum for the FFT path, conjugated and divided by the tile's size, kept
+    // with what it was made from: a poll searches the same template again and again.
+    std::vector<double> spectrumRe, spectrumIm, spectrumOf;
+    int spectrumW = 0, spectrumH = 0, spectrumTw = 0;
 };
+
+// One tile pair's transform planes, per thread and reused.
+struct FftPlanes {
+    std::vector<double> re, im;
+};
+
+FftPlanes& fftPlanes() {
+    thread_local FftPlanes p;
+    return p;
+}
 
 Tables& tables() {
     thread_local Tables t;
@@ -384,6 +402,186 @@ void scanRowsImpl(Search& s, int y0, int y1, std::vector<Candidate>& out) {
 
 void Search::scanRows(int y0, int y1, std::vector<Candidate>& out) { scanRowsImpl(*this, y0, y1, out); }
 
+// What the pruning scan would cost, in the multiply-adds of its cross terms: the groups of 32
+// positions that pass the first bound at the best score known, in a sample of rows.
+double pruningCost(Search& s, const Grid& first) {
+    const int rows = s.h - s.th + 1, positions = s.w - s.tw + 1;
+    const int samples = std::min(rows, 24);
+    const double t = s.pruneBelow();
+    double alive = 0;
+    for (int k = 0; k < samples; ++k) {
+        const int y = static_cast<int>(static_cast<int64_t>(rows) * k / samples + rows / (2 * samples));
+        const size_t rowStart = static_cast<size_t>(y) * s.satStride;
+        int x = 0;
+        for (; x + 32 <= positions; x += 32) {
+            unsigned keep = t > 0 ? 0 : 1;
+            for (int q = 0; q < 8 && !keep; ++q) keep |= survivors4(s, first, rowStart + x + 4 * q, t);
+            alive += keep ? 32.0 / 8 : 0;
+        }
+        for (; x + 4 <= positions; x += 4) alive += __builtin_popcount(t > 0 ? survivors4(s, first, rowStart + x, t) : 15u);
+        alive += positions - x;
+    }
+    return alive * s.n * rows / samples;
+}
+
+// Tiles of the FFT path: each w x h tile of the image (zero beyond its edges) yields the cross
+// terms of (w - tw + 1) x (h - th + 1) positions; two tiles share one complex transform, one
+// as its real part, one as its imaginary part.
+struct FftPlan {
+    int w = 0, h = 0, across = 0, down = 0;
+    double cost = 0;   // point-stages of the transforms, the template's included
+};
+
+FftPlan planFft(int w, int h, int tw, int th) {
+    const int px = w - tw + 1, py = h - th + 1;
+    FftPlan best;
+    for (int tileW = 8; tileW < 2 * w && tileW <= 4096; tileW *= 2) {
+        if (tileW < tw) continue;
+        for (int tileH = 8; tileH < 2 * h && tileH <= 4096; tileH *= 2) {
+            if (tileH < th || double(tileW) * tileH > double(1 << 20)) continue;
+            const int across = (px + tileW - tw) / (tileW - tw + 1), down = (py + tileH - th) / (tileH - th + 1);
+            const int transforms = 2 * ((across * down + 1) / 2) + 1;
+            const double cost = transforms * double(tileW) * tileH * std::log2(double(tileW) * tileH);
+            if (best.w == 0 || cost < best.cost) best = FftPlan{tileW, tileH, across, down, cost};
+        }
+    }
+    return best;
+}
+
+// The template's spectrum for tiles of plan `p`, unless the cached one was made from the same.
+bool prepareSpectrum(Tables& t, const FftPlan& p, int tw, int th, const std::atomic<bool>* stop) {
+    if (t.spectrumW == p.w && t.spectrumH == p.h && t.spectrumTw == tw && t.spectrumOf == t.templZero) return true;
+    t.spectrumOf.clear();
+    const size_t size = static_cast<size_t>(p.w) * p.h;
+    t.spectrumRe.assign(size, 0.0);
+    t.spectrumIm.assign(size, 0.0);
+    for (int j = 0; j < th; ++j)
+        std::copy_n(t.templZero.data() + static_cast<size_t>(j) * tw, tw, t.spectrumRe.data() + static_cast<size_t>(j) * p.w);
+    if (!fftForward(t.spectrumRe.data(), t.spectrumIm.data(), p.w, p.h, th, stop)) return false;
+    const double inv = 1.0 / double(size);   // a power of two: exact
+    for (size_t k = 0; k < size; ++k) {
+        t.spectrumRe[k] *= inv;
+        t.spectrumIm[k] *= -inv;
+    }
+    t.spectrumOf = t.templZero;
+    t.spectrumW = p.w, t.spectrumH = p.h, t.spectrumTw = tw;
+    return true;
+}
+
+// Cross terms of one tile pair by FFT; every position of the two tiles whose cross term, plus
+// a bound on the transform's rounding, can reach the best score is scored exactly (after the
+// block bounds). The highest approximate score of each tile is scored first, so that the bound
+// prunes from the start.
+void fftPair(Search& s, const FftPlan& p, const double* kRe, const double* kIm, double sumAbsT, double errNumerator,
+             int pair, std::vector<Candidate>& out) {
+    FftPlanes& planes = fftPlanes();
+    const size_t size = static_cast<size_t>(p.w) * p.h;
+    planes.re.assign(size, 0.0);
+    planes.im.assign(size, 0.0);
+    const int tiles = p.across * p.down;
+    const int stepX = p.w - s.tw + 1, stepY = p.h - s.th + 1;
+    int rowsIn = 0;
+    double sumAbs = 0;   // of both tiles' values: bounds every intermediate of the transforms
+    for (int half = 0; half < 2; ++half) {
+        const int tile = 2 * pair + half;
+        if (tile >= tiles) break;
+        const int x0 = (tile % p.across) * stepX, y0 = (tile / p.across) * stepY;
+        const int cols = std::min(p.w, s.w - x0), rows = std::min(p.h, s.h - y0);
+        rowsIn = std::max(rowsIn, rows);
+        double* plane = half == 0 ? planes.re.data() : planes.im.data();
+        for (int j = 0; j < rows; ++j) {
+            const float* in = s.image + static_cast<size_t>(y0 + j) * s.stride + x0;
+            double* o = plane + static_cast<size_t>(j) * p.w;
+            double rowAbs = 0;
+            for (int i = 0; i < cols; ++i) {
+                o[i] = in[i] - shift;
+                rowAbs += std::abs(o[i]);
+            }
+            sumAbs += rowAbs;
+        }
+    }
+    auto stopSeen = [&] {
+        if (!s.stop || !s.stop->load(std::memory_order_relaxed)) return false;
+        s.stopped.store(true, std::memory_order_relaxed);
+        return true;
+    };
+    if (!fftForward(planes.re.data(), planes.im.data(), p.w, p.h, rowsIn, s.stop)) {
+        s.stopped.store(true, std::memory_order_relaxed);
+        return;
+    }
+    double* re = planes.re.data();
+    double* im = planes.im.data();
+    for (size_t k = 0; k < size; ++k) {
+        const double a = re[k], b = im[k];
+        re[k] = a * kRe[k] - b * kIm[k];
+        im[k] = a * kIm[k] + b * kRe[k];
+    }
+    if (!fftInverse(re, im, p.w, p.h, stepY, s.stop)) {
+        s.stopped.store(true, std::memory_order_relaxed);
+        return;
+    }
+    // Each of the log2(size) stages of the three transforms (the template's too) adds at most
+    // a few units of rounding of the sum of the magnitudes it combines; 64 of them is generous.
+    const double allowance =
+        64 * (std::log2(double(size)) + 2) * DBL_EPSILON * sumAbs * sumAbsT + errNumerator;
+    const size_t sw = s.satStride;
+    const size_t dx = static_cast<size_t>(s.tw), dy = static_cast<size_t>(s.th) * sw;
+    const int positionsX = s.w - s.tw + 1, positionsY = s.h - s.th + 1;
+    double work = 0;
+    for (int half = 0; half < 2; ++half) {
+        const int tile = 2 * pair + half;
+        if (tile >= tiles) break;
+        const double* cross = half == 0 ? re : im;
+        const int x0 = (tile % p.across) * stepX, y0 = (tile / p.across) * stepY;
+        const int x1 = std::min(x0 + stepX, positionsX), y1 = std::min(y0 + stepY, positionsY);
+        auto window = [&](int x, int y, double& S2, double& var) {
+            const size_t o = static_cast<size_t>(y) * sw + x;
+            const double S = s.I[o + dy + dx] - s.I[o + dx] - s.I[o + dy] + s.I[o];
+            S2 = s.Q[o + dy + dx] - s.Q[o + dx] - s.Q[o + dy] + s.Q[o];
+            var = S2 - S * S / s.n;
+            return o;
+        };
+        double top = -1e300;
+        int topX = -1, topY = -1;
+        for (int y = y0; y < y1; ++y) {
+            const double* c = cross + static_cast<size_t>(y - y0) * p.w - x0;
+            for (int x = x0; x < x1; ++x) {
+                double S2, var;
+                window(x, y, S2, var);
+                if (var <= s.errVar + 1e-6) continue;
+                const double approx = c[x] / std::sqrt(var);
+                if (approx > top) top = approx, topX = x, topY = y;
+            }
+        }
+        if (topX >= 0) {
+            double S2, var;
+            const size_t o = window(topX, topY, S2, var);
+            visit(s, topX, topY, o, S2, var, s.grids->size(), out, work);
+        }
+        for (int y = y0; y < y1; ++y) {
+            if (stopSeen()) return;
+            const double* c = cross + static_cast<size_t>(y - y0) * p.w - x0;
+            for (int x = x0; x < x1; ++x) {
+                double S2, var;
+                const size_t o = window(x, y, S2, var);
+                if (var > s.errVar + 1e-6) {
+                    // The need is lowest where the window's variance is highest: below or above
+                    // its computed value by the tables' rounding.
+                    const double t = s.pruneBelow();
+                    const double need = t * std::sqrt(s.varT * (t > 0 ? var - s.errVar : var + s.errVar));
+                    if (c[x] + allowance < need) continue;
+                    if (x == topX && y == topY) continue;
+                }
+                visit(s, x, y, o, S2, var, 0, out, work);
+                if (work > 4e6) {
+                    work = 0;
+                    if (stopSeen()) return;
+                }
+            }
+        }
+    }
+}
+
 // Block grid lines: n + 1 cuts of `size` pixels as even as possible.
 std::vector<int> cuts(int size, int blocks) {
     std::vector<int> c(blocks + 1);
@@ -470,6 +668,10 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
     std::fill_n(t.edges.data(), sw, 0);
     double sumAbs = 0, sumSq = 0;
     for (int y = 0; y < h; ++y) {
+        if ((y & 63) == 63 && stop && stop->load(std::memory_order_relaxed)) {
+            result.stopped = true;
+            return result;
+        }
         const float* in = image + static_cast<size_t>(y) * stride;
         const float* below = y + 1 < h ? in + stride : in;
         double* cur = t.sum.data() + (y + 1) * sw;
@@ -561,29 +763,49 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
         if (here > -2.0) raise(s.best, here);
     }
 
-    // Bands of rows, on the pool's threads when the search is big enough to pay for them.
     const int rows = h - th + 1;
     const double positions = double(rows) * (w - tw + 1);
-    const int bands = positions > 2e4 ? std::min(rows, 64) : 1;
-    std::vector<std::vector<Candidate>> perBand(bands);
-    SearchPool::shared().run(bands, [&](int band) {
-        const int y0 = static_cast<int>(static_cast<int64_t>(rows) * band / bands);
-        const int y1 = static_cast<int>(static_cast<int64_t>(rows) * (band + 1) / bands);
-        s.scanRows(y0, y1, perBand[band]);
-    });
+    const Grid* first = !t.grids.empty() && t.grids.front().nx == 2 && t.grids.front().ny == 2 ? &t.grids.front() : nullptr;
+    const FftPlan plan = planFft(w, h, tw, th);
+    std::vector<std::vector<Candidate>> perTask;
+    // The FFT's cost hardly depends on the content; the pruning scan's depends on how well the
+    // best score known rules positions out, which a sample of rows shows.
+    const bool useFft = first && plan.w > 0 && pruningCost(s, *first) > fftCostFactor * plan.cost;
+    if (useFft) {
+        if (!prepareSpectrum(t, plan, tw, th, stop)) {
+            result.stopped = true;
+            return result;
+        }
+        const int pairs = (plan.across * plan.down + 1) / 2;
+        perTask.resize(pairs);
+        const double* kRe = t.spectrumRe.data();
+        const double* kIm = t.spectrumIm.data();
+        SearchPool::shared().run(pairs, [&](int pair) {
+            if (!s.stopped.load(std::memory_order_relaxed)) fftPair(s, plan, kRe, kIm, sumAbsZero, errNumerator, pair, perTask[pair]);
+        });
+    } else {
+        // Bands of rows, on the pool's threads when the search is big enough to pay for them.
+        const int bands = positions > 2e4 ? std::min(rows, 64) : 1;
+        perTask.resize(bands);
+        SearchPool::shared().run(bands, [&](int band) {
+            const int y0 = static_cast<int>(static_cast<int64_t>(rows) * band / bands);
+            const int y1 = static_cast<int>(static_cast<int64_t>(rows) * (band + 1) / bands);
+            s.scanRows(y0, y1, perTask[band]);
+        });
+    }
     if (s.stopped.load()) {
         result.stopped = true;
         return result;
     }
-    // The bands' candidates, row-major: the first within the tie tolerance of the best wins.
+    // Of the candidates within the tie tolerance of the best, the top-left one wins.
     const double best = s.best.load();
-    for (const std::vector<Candidate>& band : perBand)
-        for (const Candidate& c : band)
-            if (c.score >= best - scoreTieTolerance) {
+    for (const std::vector<Candidate>& task : perTask)
+        for (const Candidate& c : task)
+            if (c.score >= best - scoreTieTolerance &&
+                (result.score < -0.5 || c.y < result.y || (c.y == result.y && c.x < result.x))) {
                 result.score = c.score;
                 result.x = c.x;
                 result.y = c.y;
-                return result;
             }
     return result;
 }

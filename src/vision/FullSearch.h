@@ -3,8 +3,11 @@
 // still reach the best score known are scored exactly. The first bound is Cauchy-Schwarz over
 // 2 x 2 blocks of the template, from summed-area tables; where it leaves a survivor, the cross
 // terms of 32 neighbouring positions are computed in single precision with a bound on their
-// rounding (finer block grids serve the last positions of a row). The result is the one a
-// plain scan of every position would give. Internal to the vision library; callable from any
+// rounding (finer block grids serve the last positions of a row). Where a sample of rows shows
+// that the bounds would leave too much (an absent template, a large one in a small area), the
+// cross terms of every position come from FFTs of image tiles instead, with a bound on their
+// rounding, and only positions that can still reach the best score are scored exactly. The
+// result is the one a plain scan of every position would give. Internal to the vision library; callable from any
 // thread (scratch buffers are per thread; bands of rows may run on the shared pool).
 #pragma once
 
