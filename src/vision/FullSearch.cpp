@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "vision/Fft.h"
@@ -39,6 +40,20 @@ struct Grid {
     double errA = 0, errB = 0;       // rounding allowances of the two terms
 };
 
+// Left uninitialised on allocation: the tile's fill touches every value, and fresh memory is
+// slow on first touch, so that is where a stop must be seen.
+struct FftPlanes {
+    std::unique_ptr<double[]> re, im;
+    size_t size = 0;
+
+    void reserve(size_t n) {
+        if (size >= n) return;
+        re.reset(new double[n]);
+        im.reset(new double[n]);
+        size = n;
+    }
+};
+
 struct Tables {
     std::vector<double> sum, sumSq;  // of (image - shift), (w + 1) x (h + 1), row 0 and column 0 zero
     std::vector<int32_t> edges;      // counts of pixels differing from their right or lower neighbour
@@ -47,15 +62,12 @@ struct Tables {
     std::vector<Grid> grids;
     // The template's spectrum for the FFT path, conjugated and divided by the tile's size, kept
     // with what it was made from: a poll searches the same template again and again.
-    std::vector<double> spectrumRe, spectrumIm, spectrumOf;
+    FftPlanes spectrum;
+    std::vector<double> spectrumOf;
     int spectrumW = 0, spectrumH = 0, spectrumTw = 0;
 };
 
 // One tile pair's transform planes, per thread and reused.
-struct FftPlanes {
-    std::vector<double> re, im;
-};
-
 FftPlanes& fftPlanes() {
     thread_local FftPlanes p;
     return p;
@@ -453,15 +465,21 @@ bool prepareSpectrum(Tables& t, const FftPlan& p, int tw, int th, const std::ato
     if (t.spectrumW == p.w && t.spectrumH == p.h && t.spectrumTw == tw && t.spectrumOf == t.templZero) return true;
     t.spectrumOf.clear();
     const size_t size = static_cast<size_t>(p.w) * p.h;
-    t.spectrumRe.assign(size, 0.0);
-    t.spectrumIm.assign(size, 0.0);
-    for (int j = 0; j < th; ++j)
-        std::copy_n(t.templZero.data() + static_cast<size_t>(j) * tw, tw, t.spectrumRe.data() + static_cast<size_t>(j) * p.w);
-    if (!fftForward(t.spectrumRe.data(), t.spectrumIm.data(), p.w, p.h, th, stop)) return false;
+    FftPlanes& k = t.spectrum;
+    k.reserve(size);
+    for (int j = 0; j < p.h; ++j) {
+        if ((j & 63) == 63 && stop && stop->load(std::memory_order_relaxed)) return false;
+        double* re = k.re.get() + static_cast<size_t>(j) * p.w;
+        const int filled = j < th ? tw : 0;
+        if (filled > 0) std::copy_n(t.templZero.data() + static_cast<size_t>(j) * tw, tw, re);
+        std::fill(re + filled, re + p.w, 0.0);
+        std::fill_n(k.im.get() + static_cast<size_t>(j) * p.w, p.w, 0.0);
+    }
+    if (!fftForward(k.re.get(), k.im.get(), p.w, p.h, th, stop)) return false;
     const double inv = 1.0 / double(size);   // a power of two: exact
-    for (size_t k = 0; k < size; ++k) {
-        t.spectrumRe[k] *= inv;
-        t.spectrumIm[k] *= -inv;
+    for (size_t i = 0; i < size; ++i) {
+        k.re[i] *= inv;
+        k.im[i] *= -inv;
     }
     t.spectrumOf = t.templZero;
     t.spectrumW = p.w, t.spectrumH = p.h, t.spectrumTw = tw;
@@ -476,41 +494,47 @@ void fftPair(Search& s, const FftPlan& p, const double* kRe, const double* kIm, 
              int pair, std::vector<Candidate>& out) {
     FftPlanes& planes = fftPlanes();
     const size_t size = static_cast<size_t>(p.w) * p.h;
-    planes.re.assign(size, 0.0);
-    planes.im.assign(size, 0.0);
+    planes.reserve(size);
+    double* re = planes.re.get();
+    double* im = planes.im.get();
+    auto stopSeen = [&] {
+        if (!s.stop || !s.stop->load(std::memory_order_relaxed)) return false;
+        s.stopped.store(true, std::memory_order_relaxed);
+        return true;
+    };
     const int tiles = p.across * p.down;
     const int stepX = p.w - s.tw + 1, stepY = p.h - s.th + 1;
     int rowsIn = 0;
     double sumAbs = 0;   // of both tiles' values: bounds every intermediate of the transforms
     for (int half = 0; half < 2; ++half) {
         const int tile = 2 * pair + half;
-        if (tile >= tiles) break;
-        const int x0 = (tile % p.across) * stepX, y0 = (tile / p.across) * stepY;
-        const int cols = std::min(p.w, s.w - x0), rows = std::min(p.h, s.h - y0);
-        rowsIn = std::max(rowsIn, rows);
-        double* plane = half == 0 ? planes.re.data() : planes.im.data();
-        for (int j = 0; j < rows; ++j) {
-            const float* in = s.image + static_cast<size_t>(y0 + j) * s.stride + x0;
+        double* plane = half == 0 ? re : im;
+        int x0 = 0, y0 = 0, cols = 0, rows = 0;
+        if (tile < tiles) {
+            x0 = (tile % p.across) * stepX, y0 = (tile / p.across) * stepY;
+            cols = std::min(p.w, s.w - x0), rows = std::min(p.h, s.h - y0);
+            rowsIn = std::max(rowsIn, rows);
+        }
+        for (int j = 0; j < p.h; ++j) {
+            if ((j & 63) == 63 && stopSeen()) return;
             double* o = plane + static_cast<size_t>(j) * p.w;
+            const int filled = j < rows ? cols : 0;
             double rowAbs = 0;
-            for (int i = 0; i < cols; ++i) {
-                o[i] = in[i] - shift;
-                rowAbs += std::abs(o[i]);
+            if (filled > 0) {
+                const float* in = s.image + static_cast<size_t>(y0 + j) * s.stride + x0;
+                for (int i = 0; i < filled; ++i) {
+                    o[i] = in[i] - shift;
+                    rowAbs += std::abs(o[i]);
+                }
             }
+            std::fill(o + filled, o + p.w, 0.0);
             sumAbs += rowAbs;
         }
     }
-    auto stopSeen = [&] {
-        if (!s.stop || !s.stop->load(std::memory_order_relaxed)) return false;
-        s.stopped.store(true, std::memory_order_relaxed);
-        return true;
-    };
-    if (!fftForward(planes.re.data(), planes.im.data(), p.w, p.h, rowsIn, s.stop)) {
+    if (!fftForward(re, im, p.w, p.h, rowsIn, s.stop)) {
         s.stopped.store(true, std::memory_order_relaxed);
         return;
     }
-    double* re = planes.re.data();
-    double* im = planes.im.data();
     for (size_t k = 0; k < size; ++k) {
         const double a = re[k], b = im[k];
         re[k] = a * kRe[k] - b * kIm[k];
@@ -544,6 +568,7 @@ void fftPair(Search& s, const FftPlan& p, const double* kRe, const double* kIm, 
         double top = -1e300;
         int topX = -1, topY = -1;
         for (int y = y0; y < y1; ++y) {
+            if ((y & 63) == 63 && stopSeen()) return;
             const double* c = cross + static_cast<size_t>(y - y0) * p.w - x0;
             for (int x = x0; x < x1; ++x) {
                 double S2, var;
@@ -778,8 +803,8 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
         }
         const int pairs = (plan.across * plan.down + 1) / 2;
         perTask.resize(pairs);
-        const double* kRe = t.spectrumRe.data();
-        const double* kIm = t.spectrumIm.data();
+        const double* kRe = t.spectrum.re.get();
+        const double* kIm = t.spectrum.im.get();
         SearchPool::shared().run(pairs, [&](int pair) {
             if (!s.stopped.load(std::memory_order_relaxed)) fftPair(s, plan, kRe, kIm, sumAbsZero, errNumerator, pair, perTask[pair]);
         });

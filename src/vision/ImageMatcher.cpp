@@ -180,7 +180,7 @@ void scanRow(const double* areaRow, size_t stride, const double* t, const RowSca
 // below (best - slack) get -infinity.
 ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th,
                     IntRange rangeX, IntRange rangeY, int step, double seedScore = -1.0, double* scores = nullptr,
-                    double slack = 0) {
+                    double slack = 0, const std::atomic<bool>* stop = nullptr) {
     ZnccHit best{-1.0, rangeX.lower, rangeY.lower};
     if (tw < 1 || th < 1 || iw < tw || ih < th || rangeX.empty() || rangeY.empty()) return best;
     step = std::max(step, 1);
@@ -288,6 +288,7 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
         scan.slack = scores ? slack : 0.0;
         scan.best = &best;
         for (int y = yFirst; y < y1; ++y) {
+            if (stop && stop->load(std::memory_order_relaxed)) return ZnccHit{-1.0, rangeX.lower, rangeY.lower};
             const int ly = y - ay;
             // Flat windows are skipped before their cross term; a row of only flat windows
             // costs nothing but the table lookups.
@@ -403,7 +404,7 @@ struct LevelSearch {
 // `known`, when above -1, is an exact score this level need not beat: windows that cannot reach
 // it may be abandoned, so a hit below `known` only says the region's best is below it too.
 bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, const platform::Rect& region, LevelMap map,
-                 double known, LevelSearch& out) {
+                 double known, const std::atomic<bool>* stop, LevelSearch& out) {
     out.hit = ZnccHit{};
     PixelRect piece;
     if (!clipToBounds(region, cropW, cropH, piece)) return false;
@@ -438,7 +439,7 @@ bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, con
         scores = s.scoreMap.data();
     }
     out.hit = znccStrided(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1, IntRange{0, out.positionsX},
-                          IntRange{0, out.positionsY}, 1, seed, scores, out.slack);
+                          IntRange{0, out.positionsY}, 1, seed, scores, out.slack, stop);
     if (out.hit.score <= -0.5) return false;
     out.pieceX = piece.x;
     out.pieceY = piece.y;
@@ -507,7 +508,7 @@ struct Track {
 
 // For an area too small for the pyramid: the best place of a quick search of copies reduced
 // 2 to 4 times, in crop pixels; false when that would not pay or leaves nothing to search.
-bool reducedCandidate(Scratch& s, int cropW, int cropH, int tw, int th, platform::Point& out) {
+bool reducedCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const std::atomic<bool>* stop, platform::Point& out) {
     const double work = double(cropW - tw + 1) * (cropH - th + 1) * tw * th;
     if (work < 2e6 || std::min(tw, th) < 12) return false;
     const int g = std::clamp(std::min(tw, th) / 6, 2, 4);
@@ -517,7 +518,7 @@ bool reducedCandidate(Scratch& s, int cropW, int cropH, int tw, int th, platform
     if (!resizeGray(s.cropGray.data(), cropW, cropH, static_cast<size_t>(cropW), rw, rh, s.seedImage)) return false;
     if (!resizeGray(s.templGray.data(), tw, th, static_cast<size_t>(tw), rtw, rth, s.seedTempl)) return false;
     const ZnccHit hit = znccStrided(s.seedImage.data(), rw, rh, static_cast<size_t>(rw), s.seedTempl.data(), rtw, rth,
-                                    IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1);
+                                    IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1, -1.0, nullptr, 0, stop);
     if (!(hit.score > -0.5)) return false;
     out = platform::Point{hit.x * double(cropW) / rw, hit.y * double(cropH) / rh};
     return true;
@@ -532,7 +533,7 @@ bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const st
     if (levels.size() < 2) return false;
     LevelSearch coarse;
     if (!searchLevel(s, cropW, cropH, tw, th, levels[0], platform::Rect{0, 0, double(cropW), double(cropH)}, LevelMap::keep,
-                     -1.0, coarse))
+                     -1.0, stop, coarse))
         return false;
     Track tracks[maxCandidates];
     int trackCount = 0;
@@ -561,7 +562,7 @@ bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const st
             const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
             const double known = last ? finalBest(k) : -1.0;
             LevelSearch level;
-            bool searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, known, level);
+            bool searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, known, stop, level);
             if (known > -1.0 && level.hit.score < known - tieTolerance) {
                 // Below the known score, whatever the abandoned windows held; and if the level
                 // stopped, the track's previous score stands: beaten too when that is lower.
@@ -570,7 +571,7 @@ bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const st
                     track.beaten = true;
                     continue;
                 }
-                searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, -1.0, level);
+                searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, -1.0, stop, level);
             }
             if (last) track.active = false;
             if (!searched) {
@@ -669,7 +670,7 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
     // proposes; the exact search decides.
     int seedX = -1, seedY = -1;
     platform::Point seed;
-    if (pyramidCandidate(s, crop.width, crop.height, tw, th, stop, seed) || reducedCandidate(s, crop.width, crop.height, tw, th, seed)) {
+    if (pyramidCandidate(s, crop.width, crop.height, tw, th, stop, seed) || reducedCandidate(s, crop.width, crop.height, tw, th, stop, seed)) {
         seedX = static_cast<int>(std::lround(seed.x));
         seedY = static_cast<int>(std::lround(seed.y));
     }
