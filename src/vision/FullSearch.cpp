@@ -444,13 +444,13 @@ struct FftPlan {
     double cost = 0;   // point-stages of the transforms, the template's included
 };
 
-FftPlan planFft(int w, int h, int tw, int th) {
+FftPlan planFft(int w, int h, int tw, int th, int maxTilePoints) {
     const int px = w - tw + 1, py = h - th + 1;
     FftPlan best;
     for (int tileW = 8; tileW < 2 * w && tileW <= 4096; tileW *= 2) {
         if (tileW < tw) continue;
         for (int tileH = 8; tileH < 2 * h && tileH <= 4096; tileH *= 2) {
-            if (tileH < th || double(tileW) * tileH > double(1 << 20)) continue;
+            if (tileH < th || double(tileW) * tileH > maxTilePoints) continue;
             const int across = (px + tileW - tw) / (tileW - tw + 1), down = (py + tileH - th) / (tileH - th + 1);
             const int transforms = 2 * ((across * down + 1) / 2) + 1;
             const double cost = transforms * double(tileW) * tileH * std::log2(double(tileW) * tileH);
@@ -661,7 +661,7 @@ void buildGrids(Tables& t, int tw, int th, size_t satStride, double errS, double
 }  // namespace
 
 FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const float* templ, int tw, int th, int seedX,
-                         int seedY, const std::atomic<bool>* stop) {
+                         int seedY, const std::atomic<bool>* stop, const SearchTuning& tuning) {
     FullSearchHit result;
     if (tw < 1 || th < 1 || w < tw || h < th) return result;
     Tables& t = tables();
@@ -791,11 +791,13 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
     const int rows = h - th + 1;
     const double positions = double(rows) * (w - tw + 1);
     const Grid* first = !t.grids.empty() && t.grids.front().nx == 2 && t.grids.front().ny == 2 ? &t.grids.front() : nullptr;
-    const FftPlan plan = planFft(w, h, tw, th);
+    const FftPlan plan = planFft(w, h, tw, th, tuning.maxTilePoints);
     std::vector<std::vector<Candidate>> perTask;
     // The FFT's cost hardly depends on the content; the pruning scan's depends on how well the
     // best score known rules positions out, which a sample of rows shows.
-    const bool useFft = first && plan.w > 0 && pruningCost(s, *first) > fftCostFactor * plan.cost;
+    const bool useFft = plan.w > 0 && (tuning.method == SearchMethod::byCost
+                                           ? first && pruningCost(s, *first) > fftCostFactor * plan.cost
+                                           : tuning.method == SearchMethod::fft);
     if (useFft) {
         if (!prepareSpectrum(t, plan, tw, th, stop)) {
             result.stopped = true;

@@ -26,11 +26,19 @@ struct FullSearchHit {
 // smaller x): two exact copies differ only by rounding.
 inline constexpr double scoreTieTolerance = 1e-9;
 
+// How the positions are covered: the cheaper way by estimate, or one forced (tests, benchmarks).
+enum class SearchMethod { byCost, pruning, fft };
+
+struct SearchTuning {
+    SearchMethod method = SearchMethod::byCost;
+    int maxTilePoints = 1 << 20;   // of one FFT tile: its planes take 16 bytes a point per thread
+};
+
 // The best position of the tw x th template `templ` in the w x h grey image (rows `stride`
 // floats apart): highest exact score, ties to the top-left. `seedX`, `seedY`, when >= 0, name a
 // position likely to score well; it only makes the pruning start strong. `stop`, when given,
 // is polled between bands of rows.
 FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const float* templ, int tw, int th, int seedX,
-                         int seedY, const std::atomic<bool>* stop);
+                         int seedY, const std::atomic<bool>* stop, const SearchTuning& tuning = {});
 
 }  // namespace tapforge::vision

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "VisionTestSupport.h"
+#include "vision/FullSearch.h"
 #include "vision/ImageMatcher.h"
 #include "vision/PixelBuffer.h"
 #include "vision/SearchPool.h"
@@ -122,7 +123,7 @@ RgbaImage makeScreen(Content kind, int w, int h, std::mt19937& rng) {
 }
 
 // Many seeded cases: whole screens and regions, scale 1 and 2, templates 8 to 300 pixels cut
-// from the screen (sometimes altered so that no exact copy exists).
+// from the screen (sometimes altered, sometimes from another screen, so that no exact copy exists).
 TEST(ExhaustiveSearch, FindAgreesWithExhaustiveSearch) {
     std::mt19937 rng(20261207);
     auto uni = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
@@ -137,6 +138,7 @@ TEST(ExhaustiveSearch, FindAgreesWithExhaustiveSearch) {
         const int cx = uni(0, w - tw), cy = uni(0, h - th);
         RgbaImage templ = test::cut(screen, cx, cy, tw, th);
         if (trial % 4 == 3) setPixel(templ, uni(0, tw - 1), uni(0, th - 1), 255, 255, 0);
+        if (trial % 8 == 5) templ = test::cut(makeScreen(kind, w, h, rng), uni(0, w - tw), uni(0, h - th), tw, th);   // absent
         const double scale = trial % 3 == 2 ? 2.0 : 1.0;
         int ax = 0, ay = 0, aw = w, ah = h;
         std::optional<Rect> region;
@@ -164,6 +166,44 @@ TEST(ExhaustiveSearch, FindAgreesWithExhaustiveSearch) {
         EXPECT_EQ(got.rect->y, want.y / scale);
     }
     EXPECT_GT(checked, 100) << "too few cases within the reference's budget";
+}
+
+// Each way of covering the positions on its own: the FFT's with tiles small enough that there
+// are many, an odd count, and tiles cut by the image's edges.
+TEST(ExhaustiveSearch, PruningAndFftEachAgreeWithExhaustiveSearch) {
+    struct Row {
+        Content kind;
+        int w, h, tw, th;
+        bool absent;
+        int tilePoints;
+    };
+    const Row rows[] = {
+        {Content::text, 200, 120, 20, 12, false, 4096},  {Content::icons, 180, 150, 16, 16, true, 4096},
+        {Content::noise, 160, 100, 40, 30, true, 8192},  {Content::tiles, 150, 130, 25, 25, false, 2048},
+        {Content::gradient, 190, 90, 60, 40, true, 16384},
+        {Content::icons, 120, 100, 90, 70, true, 1 << 20},   // a big template in a small area
+    };
+    std::mt19937 rng(31);
+    for (const Row& r : rows) {
+        const RgbaImage screen = makeScreen(r.kind, r.w, r.h, rng);
+        const RgbaImage source = r.absent ? makeScreen(r.kind, r.w, r.h, rng) : screen;
+        const RgbaImage templ = test::cut(source, int(rng() % (r.w - r.tw)), int(rng() % (r.h - r.th)), r.tw, r.th);
+        const Best want = exhaustive(screen, templ, 0, 0, r.w, r.h);
+        const std::vector<float> img = grey(screen), t = grey(templ);
+        for (SearchMethod method : {SearchMethod::pruning, SearchMethod::fft}) {
+            SCOPED_TRACE(testing::Message() << "content " << int(r.kind) << " template " << r.tw << "x" << r.th
+                                            << " method " << int(method));
+            const FullSearchHit got = fullSearch(img.data(), r.w, r.h, size_t(r.w), t.data(), r.tw, r.th, -1, -1, nullptr,
+                                                 SearchTuning{method, r.tilePoints});
+            if (want.score <= -0.5) {
+                EXPECT_LT(got.score, -0.5);
+                continue;
+            }
+            EXPECT_NEAR(got.score, want.score, 1e-6);
+            EXPECT_EQ(got.x, want.x);
+            EXPECT_EQ(got.y, want.y);
+        }
+    }
 }
 
 // Results do not depend on how many threads share the rows.
