@@ -60,25 +60,65 @@ __attribute__((always_inline)) inline v4d load(const double* p) {
 
 __attribute__((always_inline)) inline void store(double* p, v4d v) { std::memcpy(p, &v, sizeof v); }
 
+__attribute__((always_inline)) inline void butterfly2(double* sr, double* si, int a, int b, double wr, double wi) {
+    const v4d xr = load(sr + 4 * b), xi = load(si + 4 * b);
+    const v4d tr = xr * wr - xi * wi, ti = xr * wi + xi * wr;
+    const v4d yr = load(sr + 4 * a), yi = load(si + 4 * a);
+    store(sr + 4 * a, yr + tr);
+    store(si + 4 * a, yi + ti);
+    store(sr + 4 * b, yr - tr);
+    store(si + 4 * b, yi - ti);
+}
+
 // The butterflies of a length-n transform of four interleaved sequences (the four lanes of
-// each element), already in bit-reversed order.
+// each element), already in bit-reversed order: two radix-2 stages at a time, so each pass
+// over the sequence does twice the work.
 __attribute__((always_inline)) inline void butterflies(double* sr, double* si, int n, const double* c, const double* s) {
-    for (int m = 1; m < n; m *= 2)
-        for (int base = 0; base < n; base += 2 * m)
+    int m = 1;
+    if (log2Of(n) % 2 == 1) {
+        for (int base = 0; base < n; base += 2) butterfly2(sr, si, base, base + 1, 1.0, 0.0);
+        m = 2;
+    }
+    for (; m < n; m *= 4)
+        for (int base = 0; base < n; base += 4 * m)
             for (int k = 0; k < m; ++k) {
+                // Stage m pairs (0, 1) and (2, 3) with twiddle w; stage 2m pairs (0, 2) with v
+                // and (1, 3) with -i v.
                 const double wr = c[m - 1 + k], wi = s[m - 1 + k];
-                double* ar = sr + 4 * (base + k);
-                double* ai = si + 4 * (base + k);
-                double* br = ar + 4 * m;
-                double* bi = ai + 4 * m;
-                const v4d xr = load(br), xi = load(bi);
-                const v4d tr = xr * wr - xi * wi, ti = xr * wi + xi * wr;
-                const v4d yr = load(ar), yi = load(ai);
-                store(ar, yr + tr);
-                store(ai, yi + ti);
-                store(br, yr - tr);
-                store(bi, yi - ti);
+                const double vr = c[2 * m - 1 + k], vi = s[2 * m - 1 + k];
+                double* p0r = sr + 4 * (base + k);
+                double* p0i = si + 4 * (base + k);
+                const size_t q = 4 * static_cast<size_t>(m);
+                const v4d x0r = load(p0r), x0i = load(p0i);
+                const v4d x1r = load(p0r + q), x1i = load(p0i + q);
+                const v4d x2r = load(p0r + 2 * q), x2i = load(p0i + 2 * q);
+                const v4d x3r = load(p0r + 3 * q), x3i = load(p0i + 3 * q);
+                const v4d t1r = x1r * wr - x1i * wi, t1i = x1r * wi + x1i * wr;
+                const v4d t3r = x3r * wr - x3i * wi, t3i = x3r * wi + x3i * wr;
+                const v4d a0r = x0r + t1r, a0i = x0i + t1i, a1r = x0r - t1r, a1i = x0i - t1i;
+                const v4d a2r = x2r + t3r, a2i = x2i + t3i, a3r = x2r - t3r, a3i = x2i - t3i;
+                const v4d u2r = a2r * vr - a2i * vi, u2i = a2r * vi + a2i * vr;
+                // -i v a3: (v a3).imag, -(v a3).real
+                const v4d u3r = a3r * vi + a3i * vr, u3i = -(a3r * vr - a3i * vi);
+                store(p0r, a0r + u2r);
+                store(p0i, a0i + u2i);
+                store(p0r + 2 * q, a0r - u2r);
+                store(p0i + 2 * q, a0i - u2i);
+                store(p0r + q, a1r + u3r);
+                store(p0i + q, a1i + u3i);
+                store(p0r + 3 * q, a1r - u3r);
+                store(p0i + 3 * q, a1i - u3i);
             }
+}
+
+// Rows y .. y + 3 at x .. x + 3 as four vectors of one x each, and back (a 4 x 4 transpose).
+__attribute__((always_inline)) inline void transpose4(v4d& r0, v4d& r1, v4d& r2, v4d& r3) {
+    const v4d t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6), t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+    const v4d t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6), t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+    r0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r1 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r2 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
 // Transforms along y, four columns at a time: they are copied into a scratch sequence (rows of
@@ -123,20 +163,31 @@ __attribute__((always_inline)) inline bool rowsBody(Tables& t, double* re, doubl
     rows = std::min(h, (rows + 3) & ~3);
     for (int y = 0; y < rows; y += 4) {
         if ((y & 63) == 0 && stopped(stop)) return false;
-        const double* r0 = re + static_cast<size_t>(y) * w;
-        const double* i0 = im + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            store(sr + 4 * rev[x], v4d{r0[x], r0[x + w], r0[x + 2 * w], r0[x + 3 * w]});
-            store(si + 4 * rev[x], v4d{i0[x], i0[x + w], i0[x + 2 * w], i0[x + 3 * w]});
+        for (int plane = 0; plane < 2; ++plane) {
+            const double* p = (plane == 0 ? re : im) + static_cast<size_t>(y) * w;
+            double* out = plane == 0 ? sr : si;
+            for (int x = 0; x < w; x += 4) {
+                v4d r0 = load(p + x), r1 = load(p + w + x), r2 = load(p + 2 * w + x), r3 = load(p + 3 * w + x);
+                transpose4(r0, r1, r2, r3);
+                store(out + 4 * rev[x], r0);
+                store(out + 4 * rev[x + 1], r1);
+                store(out + 4 * rev[x + 2], r2);
+                store(out + 4 * rev[x + 3], r3);
+            }
         }
         butterflies(sr, si, w, c, s);
-        double* o0 = re + static_cast<size_t>(y) * w;
-        double* p0 = im + static_cast<size_t>(y) * w;
-        for (int l = 0; l < 4; ++l)
-            for (int x = 0; x < w; ++x) {
-                o0[x + static_cast<size_t>(l) * w] = sr[4 * x + l];
-                p0[x + static_cast<size_t>(l) * w] = si[4 * x + l];
+        for (int plane = 0; plane < 2; ++plane) {
+            double* p = (plane == 0 ? re : im) + static_cast<size_t>(y) * w;
+            const double* in = plane == 0 ? sr : si;
+            for (int x = 0; x < w; x += 4) {
+                v4d r0 = load(in + 4 * x), r1 = load(in + 4 * x + 4), r2 = load(in + 4 * x + 8), r3 = load(in + 4 * x + 12);
+                transpose4(r0, r1, r2, r3);
+                store(p + x, r0);
+                store(p + w + x, r1);
+                store(p + 2 * w + x, r2);
+                store(p + 3 * w + x, r3);
             }
+        }
     }
     return true;
 }
