@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <cmath>
+#include <complex>
+#include <numbers>
 #include <random>
 #include <thread>
 
 #include "VisionTestSupport.h"
+#include "vision/Fft.h"
 #include "vision/FullSearch.h"
 #include "vision/ImageMatcher.h"
 #include "vision/PixelBuffer.h"
@@ -166,6 +169,39 @@ TEST(ExhaustiveSearch, FindAgreesWithExhaustiveSearch) {
         EXPECT_EQ(got.rect->y, want.y / scale);
     }
     EXPECT_GT(checked, 100) << "too few cases within the reference's budget";
+}
+
+// The transform behind the FFT path against the textbook sum, on shapes with an even and an odd
+// number of stages per axis; inputs with rows left zero, outputs with rows left out.
+TEST(ExhaustiveSearch, FftAgreesWithTheDefiningSum) {
+    struct Shape {
+        int w, h, rowsIn, rowsOut;
+    };
+    std::mt19937 rng(4);
+    for (const Shape& sh : {Shape{8, 4, 4, 4}, Shape{16, 32, 32, 32}, Shape{64, 8, 3, 8}, Shape{32, 128, 50, 17}}) {
+        SCOPED_TRACE(testing::Message() << sh.w << "x" << sh.h);
+        const size_t size = size_t(sh.w) * sh.h;
+        std::vector<double> re(size, 0.0), im(size, 0.0);
+        for (size_t k = 0; k < size_t(sh.rowsIn) * sh.w; ++k) re[k] = double(rng() % 256) - 128, im[k] = double(rng() % 256);
+        const std::vector<double> re0 = re, im0 = im;
+        ASSERT_TRUE(fftForward(re.data(), im.data(), sh.w, sh.h, sh.rowsIn, nullptr));
+        double worst = 0;
+        for (int v = 0; v < sh.h; v += 3)
+            for (int u = 0; u < sh.w; u += 5) {
+                std::complex<double> sum = 0;
+                for (int y = 0; y < sh.h; ++y)
+                    for (int x = 0; x < sh.w; ++x)
+                        sum += std::complex<double>(re0[size_t(y) * sh.w + x], im0[size_t(y) * sh.w + x]) *
+                               std::polar(1.0, -2 * std::numbers::pi * (double(u) * x / sh.w + double(v) * y / sh.h));
+                worst = std::max(worst, std::abs(sum - std::complex<double>(re[size_t(v) * sh.w + u], im[size_t(v) * sh.w + u])));
+            }
+        EXPECT_LT(worst, 1e-9 * 256 * double(size));
+        ASSERT_TRUE(fftInverse(re.data(), im.data(), sh.w, sh.h, sh.rowsOut, nullptr));
+        for (size_t k = 0; k < size_t(sh.rowsOut) * sh.w; ++k) {
+            ASSERT_NEAR(re[k] / double(size), re0[k], 1e-9) << k;
+            ASSERT_NEAR(im[k] / double(size), im0[k], 1e-9) << k;
+        }
+    }
 }
 
 // Each way of covering the positions on its own: the FFT's with tiles small enough that there
