@@ -774,7 +774,7 @@ FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const 
             return score;
         };
         double here = scoreAt(seedX, seedY);
-        for (int step = 0; step < 32; ++step) {
+        for (int step = 0; step < 32 && !(stop && stop->load(std::memory_order_relaxed)); ++step) {
             int bestX = seedX, bestY = seedY;
             double bestScore = here;
             for (int dy = -1; dy <= 1; ++dy)

@@ -329,7 +329,8 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
 // A good score to start a large exhaustive search from: a quick search of reduced copies, then
 // a full-resolution look around its hit. Only speeds up the search (see RowScan); -1 when the
 // reduction leaves nothing to search.
-double seedScore(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th) {
+double seedScore(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th,
+                 const std::atomic<bool>* stop) {
     Scratch& s = scratch();
     const int g = std::clamp(std::min(tw, th) / 6, 2, 4);
     const int rw = std::max(static_cast<int>(std::lround(double(iw) / g)), 1);
@@ -340,7 +341,7 @@ double seedScore(const float* image, int iw, int ih, size_t stride, const float*
     if (!resizeGray(image, iw, ih, stride, rw, rh, s.seedImage)) return -1.0;
     if (!resizeGray(templ, tw, th, static_cast<size_t>(tw), rtw, rth, s.seedTempl)) return -1.0;
     const ZnccHit coarse = znccStrided(s.seedImage.data(), rw, rh, static_cast<size_t>(rw), s.seedTempl.data(), rtw, rth,
-                                       IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1);
+                                       IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1, -1.0, nullptr, 0, stop);
     if (!(coarse.score > 0)) return -1.0;
     const int cx = static_cast<int>(std::lround(coarse.x * double(iw) / rw));
     const int cy = static_cast<int>(std::lround(coarse.y * double(ih) / rh));
@@ -428,7 +429,7 @@ bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, con
     double seed = -1.0;
     const double work = double(sw - ltw1 + 1) * (sh - lth1 + 1) * ltw1 * lth1;
     if (work > 4e6 && std::min(ltw1, lth1) >= 8)
-        seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1);
+        seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1, stop);
     seed = std::max(seed, known);
     out.positionsX = sw - ltw1 + 1;
     out.positionsY = sh - lth1 + 1;
