@@ -7,8 +7,9 @@
 // that the bounds would leave too much (an absent template, a large one in a small area), the
 // cross terms of every position come from FFTs of image tiles instead, with a bound on their
 // rounding, and only positions that can still reach the best score are scored exactly. The
-// result is the one a plain scan of every position would give. Internal to the vision library; callable from any
-// thread (scratch buffers are per thread; bands of rows may run on the shared pool).
+// result is the one a plain scan of every position would give. Internal to the vision library;
+// callable from any thread (scratch buffers are per thread; bands of rows or pairs of tiles
+// may run on the shared pool).
 #pragma once
 
 #include <atomic>
@@ -37,7 +38,7 @@ struct SearchTuning {
 // The best position of the tw x th template `templ` in the w x h grey image (rows `stride`
 // floats apart): highest exact score, ties to the top-left. `seedX`, `seedY`, when >= 0, name a
 // position likely to score well; it only makes the pruning start strong. `stop`, when given,
-// is polled between bands of rows.
+// is polled every few milliseconds of work (table rows, bands of rows, passes of the FFTs).
 FullSearchHit fullSearch(const float* image, int w, int h, size_t stride, const float* templ, int tw, int th, int seedX,
                          int seedY, const std::atomic<bool>* stop, const SearchTuning& tuning = {});
 
