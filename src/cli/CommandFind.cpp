@@ -1,6 +1,8 @@
-// tapforge-cli find SCREEN.png TEMPLATE.png [--threshold T] [--scale S] [--region X,Y,W,H]:
-// searches a screenshot for a template exactly as an image check does and prints the result
-// as one JSON object. Users test their templates with it; the benchmarks use it too.
+// tapforge-cli find SCREEN.png TEMPLATE.png [TEMPLATE.png ...] [--threshold T] [--scale S]
+// [--region X,Y,W,H]: searches a screenshot for each template exactly as an image check does and
+// prints one JSON object per template, in order, with the time of the search itself. Users test
+// their templates with it; the benchmarks use it too.
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -17,11 +19,18 @@ namespace tapforge::cli {
 
 namespace {
 
-constexpr const char* usageText = "usage: tapforge-cli find SCREEN.png TEMPLATE.png [--threshold T] [--scale S] [--region X,Y,W,H]\n";
+constexpr const char* usageText =
+    "usage: tapforge-cli find SCREEN.png TEMPLATE.png [TEMPLATE.png ...] [--threshold T] [--scale S] [--region X,Y,W,H]\n";
 
 int usage() {
     std::cerr << usageText;
     return 2;
+}
+
+// A refused option: the message names the option and the value given.
+int badOption(const std::string& option, const std::string& value, const char* want) {
+    std::cerr << option << " 的值无效：" << value << "（" << want << "）\n";
+    return usage();
 }
 
 std::optional<double> parseNumber(const std::string& text) {
@@ -57,6 +66,17 @@ std::optional<platform::RgbaImage> readPng(const std::string& path) {
     return image;
 }
 
+nlohmann::ordered_json resultJson(const vision::ImageMatchResult& r, double elapsedMs) {
+    nlohmann::ordered_json out;
+    out["matched"] = r.matched;
+    out["score"] = r.score;
+    out["center"] = r.center ? nlohmann::ordered_json::array({r.center->x, r.center->y}) : nlohmann::ordered_json(nullptr);
+    out["rect"] = r.rect ? nlohmann::ordered_json::array({r.rect->x, r.rect->y, r.rect->width, r.rect->height})
+                         : nlohmann::ordered_json(nullptr);
+    out["elapsedMs"] = elapsedMs;
+    return out;
+}
+
 int runFind(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     double threshold = 0.9;
@@ -65,58 +85,67 @@ int runFind(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--threshold" || arg == "--scale" || arg == "--region") {
-            if (i + 1 >= args.size()) return usage();
+            if (i + 1 >= args.size()) {
+                std::cerr << arg << " 需要一个值\n";
+                return usage();
+            }
             const std::string& value = args[++i];
             if (arg == "--region") {
                 region = parseRegion(value);
-                if (!region) return usage();
+                if (!region) return badOption(arg, value, "需要 X,Y,W,H 四个数");
                 continue;
             }
             const auto v = parseNumber(value);
-            if (!v) return usage();
-            if (arg == "--threshold") threshold = *v;
-            else if (*v >= 1) scale = *v;   // a snapshot has at least one pixel per point
-            else return usage();
+            if (arg == "--threshold") {
+                if (!v || *v < 0 || *v > 1) return badOption(arg, value, "需要 0 到 1 之间的数");
+                threshold = *v;
+            } else {
+                // A snapshot has at least one pixel per point.
+                if (!v || *v < 1) return badOption(arg, value, "需要不小于 1 的数");
+                scale = *v;
+            }
         } else if (arg.rfind("--", 0) == 0) {
+            std::cerr << "未知选项：" << arg << "\n";
             return usage();
         } else {
             files.push_back(arg);
         }
     }
-    if (files.size() != 2) return usage();
+    if (files.size() < 2) return usage();
 
     auto screen = readPng(files[0]);
     if (!screen) return 2;
-    const auto templ = readPng(files[1]);
-    if (!templ) return 2;
+    std::vector<platform::RgbaImage> templates;
+    for (size_t k = 1; k < files.size(); ++k) {
+        auto templ = readPng(files[k]);
+        if (!templ) return 2;
+        templates.push_back(std::move(*templ));
+    }
 
-    // The screenshot as a snapshot taken at `scale` with its top-left at global (0, 0); the
+    // The screenshot as a snapshot taken at `scale` with its top-left at global (0, 0); a
     // template's point size is its pixel size at that same scale.
     vision::ScreenSnapshot snapshot;
     snapshot.scale = scale;
     snapshot.origin = {0, 0};
     snapshot.image = std::make_shared<const platform::RgbaImage>(std::move(*screen));
-    const platform::Size pointSize{templ->width / scale, templ->height / scale};
     std::optional<platform::Rect> searchPixels;
     if (region)
         searchPixels = platform::Rect{region->x * snapshot.scale, region->y * snapshot.scale,
                                       region->width * snapshot.scale, region->height * snapshot.scale};
-    const vision::ImageMatchResult r = vision::ImageMatcher::find(*templ, pointSize, snapshot, searchPixels, threshold);
-
-    nlohmann::ordered_json out;
-    out["matched"] = r.matched;
-    out["score"] = r.score;
-    out["center"] = r.center ? nlohmann::ordered_json::array({r.center->x, r.center->y}) : nlohmann::ordered_json(nullptr);
-    out["rect"] = r.rect ? nlohmann::ordered_json::array({r.rect->x, r.rect->y, r.rect->width, r.rect->height})
-                         : nlohmann::ordered_json(nullptr);
-    std::cout << out.dump() << "\n" << std::flush;
+    for (const platform::RgbaImage& templ : templates) {
+        const platform::Size pointSize{templ.width / scale, templ.height / scale};
+        const auto start = std::chrono::steady_clock::now();
+        const vision::ImageMatchResult r = vision::ImageMatcher::find(templ, pointSize, snapshot, searchPixels, threshold);
+        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+        std::cout << resultJson(r, elapsed.count()).dump() << "\n" << std::flush;
+    }
     return std::cout ? 0 : 1;
 }
 
 const CommandRegistration registration({
     "find",
-    "find SCREEN.png TEMPLATE.png [--threshold T] [--scale S] [--region X,Y,W,H]",
-    "在截图中查找模板图片（与图像判断相同的算法），输出 JSON：matched、score、center、rect（全局点坐标）",
+    "find SCREEN.png TEMPLATE.png [TEMPLATE.png ...] [--threshold T] [--scale S] [--region X,Y,W,H]",
+    "在截图中查找模板图片（与图像判断相同的算法），每个模板输出一行 JSON：matched、score、center、rect（全局点坐标）、elapsedMs（查找本身的毫秒数）",
     runFind,
 });
 

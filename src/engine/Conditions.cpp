@@ -88,8 +88,10 @@ bool ScriptRunner::Worker::evaluateImage(const Step& step) {
                                       (templ.originY - m - snapshot->origin.y) * s,
                                       (templ.widthPoints + 2 * m) * s, (templ.heightPoints + 2 * m) * s};
             }
+            // The stop reaches the search itself: one search of a big area can outlast a wait slice.
             const vision::ImageMatchResult match = vision::ImageMatcher::find(
-                *image, {templ.widthPoints, templ.heightPoints}, *snapshot, area, step.threshold);
+                *image, {templ.widthPoints, templ.heightPoints}, *snapshot, area, step.threshold, &shared_->stopRequested);
+            if (stopRequested()) break;   // a cut-short search says nothing; the last full poll's score stands
             score = match.score;
             if (match.matched) {
                 lastImageMatchRect_ = match.rect;

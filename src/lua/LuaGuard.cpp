@@ -46,6 +46,8 @@ namespace {
 // Relaxed is enough: each value is a single word that is only ever replaced whole, and no
 // other memory is published through it. Atomics make the cross-thread stop defined.
 std::atomic<int32_t> interruptFlag{0};
+// The same request as a flag for host computations that poll one (an image search).
+std::atomic<bool> interruptStop{false};
 std::atomic<int64_t> deadlineMs{0};
 // Set when the time-out was raised, cleared by the next tfg_set_deadline_ms. It keeps a
 // script that catches the time-out with pcall from running on past its limit.
@@ -495,6 +497,8 @@ std::shared_ptr<platform::Clock> luaGuardClock() {
     return guardClock;
 }
 
+const std::atomic<bool>& luaInterruptFlag() { return interruptStop; }
+
 bool waitUnlessLuaInterrupted(platform::Clock& clock, int64_t micros) {
     std::unique_lock lock(interruptWaitMutex);
     const int64_t end = clock.nowMicros() + micros;
@@ -568,6 +572,7 @@ int64_t tfg_now_ms(void) { return guardNowMicros() / 1000; }
 
 void tfg_request_interrupt(int32_t flag) {
     interruptFlag.store(flag, std::memory_order_relaxed);
+    interruptStop.store(flag != 0, std::memory_order_relaxed);
     if (flag == 0) return;
     // The stop button calls this on the main thread, which must never wait for the worker: both
     // locks are only tried. When the watch's is busy, the watchdog, which polls while a run is

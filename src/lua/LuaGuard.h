@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 
 namespace tapforge::platform {
@@ -45,5 +46,9 @@ std::shared_ptr<platform::Clock> luaGuardClock();
 // one already is). False when it ended because of a stop. For the host calls that block, so that
 // a stop does not wait for the end of their time slice.
 bool waitUnlessLuaInterrupted(platform::Clock& clock, int64_t micros);
+
+// Set while a stop is requested (tfg_request_interrupt): for host computations that poll a
+// flag, such as an image search.
+const std::atomic<bool>& luaInterruptFlag();
 
 }  // namespace tapforge

@@ -299,7 +299,8 @@ LuaMacroAPI::MatchOutcome LuaMacroAPI::match(const std::string& name, double thr
         searchPixels = Rect{(region->x - snapshot->origin.x) * s, (region->y - snapshot->origin.y) * s, region->width * s,
                             region->height * s};
     }
-    return {vision::ImageMatcher::find(*image, {templ->widthPoints, templ->heightPoints}, *snapshot, searchPixels, threshold),
+    return {vision::ImageMatcher::find(*image, {templ->widthPoints, templ->heightPoints}, *snapshot, searchPixels, threshold,
+                                       &luaInterruptFlag()),
             {}};
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "vision/FullSearch.h"
 #include "vision/PixelBuffer.h"
 #include "vision/Resize.h"
 
@@ -179,7 +180,7 @@ void scanRow(const double* areaRow, size_t stride, const double* t, const RowSca
 // below (best - slack) get -infinity.
 ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th,
                     IntRange rangeX, IntRange rangeY, int step, double seedScore = -1.0, double* scores = nullptr,
-                    double slack = 0) {
+                    double slack = 0, const std::atomic<bool>* stop = nullptr) {
     ZnccHit best{-1.0, rangeX.lower, rangeY.lower};
     if (tw < 1 || th < 1 || iw < tw || ih < th || rangeX.empty() || rangeY.empty()) return best;
     step = std::max(step, 1);
@@ -287,6 +288,7 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
         scan.slack = scores ? slack : 0.0;
         scan.best = &best;
         for (int y = yFirst; y < y1; ++y) {
+            if (stop && stop->load(std::memory_order_relaxed)) return ZnccHit{-1.0, rangeX.lower, rangeY.lower};
             const int ly = y - ay;
             // Flat windows are skipped before their cross term; a row of only flat windows
             // costs nothing but the table lookups.
@@ -327,7 +329,8 @@ ZnccHit znccStrided(const float* image, int iw, int ih, size_t stride, const flo
 // A good score to start a large exhaustive search from: a quick search of reduced copies, then
 // a full-resolution look around its hit. Only speeds up the search (see RowScan); -1 when the
 // reduction leaves nothing to search.
-double seedScore(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th) {
+double seedScore(const float* image, int iw, int ih, size_t stride, const float* templ, int tw, int th,
+                 const std::atomic<bool>* stop) {
     Scratch& s = scratch();
     const int g = std::clamp(std::min(tw, th) / 6, 2, 4);
     const int rw = std::max(static_cast<int>(std::lround(double(iw) / g)), 1);
@@ -338,7 +341,7 @@ double seedScore(const float* image, int iw, int ih, size_t stride, const float*
     if (!resizeGray(image, iw, ih, stride, rw, rh, s.seedImage)) return -1.0;
     if (!resizeGray(templ, tw, th, static_cast<size_t>(tw), rtw, rth, s.seedTempl)) return -1.0;
     const ZnccHit coarse = znccStrided(s.seedImage.data(), rw, rh, static_cast<size_t>(rw), s.seedTempl.data(), rtw, rth,
-                                       IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1);
+                                       IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1, -1.0, nullptr, 0, stop);
     if (!(coarse.score > 0)) return -1.0;
     const int cx = static_cast<int>(std::lround(coarse.x * double(iw) / rw));
     const int cy = static_cast<int>(std::lround(coarse.y * double(ih) / rh));
@@ -402,7 +405,7 @@ struct LevelSearch {
 // `known`, when above -1, is an exact score this level need not beat: windows that cannot reach
 // it may be abandoned, so a hit below `known` only says the region's best is below it too.
 bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, const platform::Rect& region, LevelMap map,
-                 double known, LevelSearch& out) {
+                 double known, const std::atomic<bool>* stop, LevelSearch& out) {
     out.hit = ZnccHit{};
     PixelRect piece;
     if (!clipToBounds(region, cropW, cropH, piece)) return false;
@@ -426,7 +429,7 @@ bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, con
     double seed = -1.0;
     const double work = double(sw - ltw1 + 1) * (sh - lth1 + 1) * ltw1 * lth1;
     if (work > 4e6 && std::min(ltw1, lth1) >= 8)
-        seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1);
+        seed = seedScore(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1, stop);
     seed = std::max(seed, known);
     out.positionsX = sw - ltw1 + 1;
     out.positionsY = sh - lth1 + 1;
@@ -437,7 +440,7 @@ bool searchLevel(Scratch& s, int cropW, int cropH, int tw, int th, double f, con
         scores = s.scoreMap.data();
     }
     out.hit = znccStrided(levelImage, sw, sh, levelStride, s.levelTempl.data(), ltw1, lth1, IntRange{0, out.positionsX},
-                          IntRange{0, out.positionsY}, 1, seed, scores, out.slack);
+                          IntRange{0, out.positionsY}, 1, seed, scores, out.slack, stop);
     if (out.hit.score <= -0.5) return false;
     out.pieceX = piece.x;
     out.pieceY = piece.y;
@@ -504,6 +507,101 @@ struct Track {
     bool beaten = false;                  // known to end below another track's final score
 };
 
+// For an area too small for the pyramid: the best place of a quick search of copies reduced
+// 2 to 4 times, in crop pixels; false when that would not pay or leaves nothing to search.
+bool reducedCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const std::atomic<bool>* stop, platform::Point& out) {
+    const double work = double(cropW - tw + 1) * (cropH - th + 1) * tw * th;
+    if (work < 2e6 || std::min(tw, th) < 12) return false;
+    const int g = std::clamp(std::min(tw, th) / 6, 2, 4);
+    const int rw = static_cast<int>(std::lround(double(cropW) / g)), rh = static_cast<int>(std::lround(double(cropH) / g));
+    const int rtw = static_cast<int>(std::lround(double(tw) / g)), rth = static_cast<int>(std::lround(double(th) / g));
+    if (rw < rtw || rh < rth) return false;
+    if (!resizeGray(s.cropGray.data(), cropW, cropH, static_cast<size_t>(cropW), rw, rh, s.seedImage)) return false;
+    if (!resizeGray(s.templGray.data(), tw, th, static_cast<size_t>(tw), rtw, rth, s.seedTempl)) return false;
+    const ZnccHit hit = znccStrided(s.seedImage.data(), rw, rh, static_cast<size_t>(rw), s.seedTempl.data(), rtw, rth,
+                                    IntRange{0, rw - rtw + 1}, IntRange{0, rh - rth + 1}, 1, -1.0, nullptr, 0, stop);
+    if (!(hit.score > -0.5)) return false;
+    out = platform::Point{hit.x * double(cropW) / rw, hit.y * double(cropH) / rh};
+    return true;
+}
+
+// The pyramid's best place for the template in the grey crop (scratch.cropGray, cropW x cropH;
+// template scratch.templGray, tw x th), in crop pixels; false when the area is small enough to
+// have no coarser level, the pyramid found nothing or `stop` was set. The coarsest level can
+// favour a wrong spot, so its best few peaks are each refined through the finer levels.
+bool pyramidCandidate(Scratch& s, int cropW, int cropH, int tw, int th, const std::atomic<bool>* stop, platform::Point& out) {
+    const std::vector<double> levels = ImageMatcher::planLevels(cropW, cropH, tw, th);
+    if (levels.size() < 2) return false;
+    LevelSearch coarse;
+    if (!searchLevel(s, cropW, cropH, tw, th, levels[0], platform::Rect{0, 0, double(cropW), double(cropH)}, LevelMap::keep,
+                     -1.0, stop, coarse))
+        return false;
+    Track tracks[maxCandidates];
+    int trackCount = 0;
+    Peak peaks[maxCandidates];
+    const int peakCount = coarsePeaks(s.scoreMap.data(), coarse.positionsX, coarse.positionsY, coarse.hit.score,
+                                      coarse.slack, reachInLevelPixels(coarse), peaks);
+    for (int k = 0; k < peakCount; ++k)
+        tracks[trackCount++] = Track{peaks[k].score, coarse.pointOf(peaks[k].x, peaks[k].y), coarse.stepX, coarse.stepY};
+    // Level by level, every track in turn. At the last level a track only has to beat the best
+    // result already final (tracks that stopped early or finished before it), which lets most
+    // windows of a wrong spot be abandoned early.
+    auto finalBest = [&](int upTo) {
+        double best = -1.0;
+        for (int k = 0; k < upTo; ++k)
+            if (!tracks[k].active && !tracks[k].beaten) best = std::max(best, tracks[k].score);
+        return best;
+    };
+    for (size_t li = 1; li < levels.size(); ++li) {
+        const bool last = li + 1 == levels.size();
+        bool anyActive = false;
+        for (int k = 0; k < trackCount; ++k) {
+            Track& track = tracks[k];
+            if (!track.active) continue;
+            if (stop && stop->load(std::memory_order_relaxed)) return false;
+            const double m = std::ceil(std::max(track.stepX, track.stepY)) + 2;
+            const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
+            const double known = last ? finalBest(k) : -1.0;
+            LevelSearch level;
+            bool searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, known, stop, level);
+            if (known > -1.0 && level.hit.score < known - tieTolerance) {
+                // Below the known score, whatever the abandoned windows held; and if the level
+                // stopped, the track's previous score stands: beaten too when that is lower.
+                if (level.hit.score > -0.5 || track.score < known - tieTolerance) {
+                    track.active = false;
+                    track.beaten = true;
+                    continue;
+                }
+                searched = searchLevel(s, cropW, cropH, tw, th, levels[li], region, LevelMap::none, -1.0, stop, level);
+            }
+            if (last) track.active = false;
+            if (!searched) {
+                track.active = false;   // its previous level's result stands
+                continue;
+            }
+            track.score = level.hit.score;
+            track.found = level.pointOf(level.hit.x, level.hit.y);
+            track.stepX = level.stepX;
+            track.stepY = level.stepY;
+            anyActive = anyActive || track.active;
+        }
+        if (!anyActive) break;
+    }
+    double lastScore = -1.0;
+    for (int k = 0; k < trackCount; ++k) {
+        const Track& t = tracks[k];
+        if (t.beaten) continue;
+        const bool tied = std::abs(t.score - lastScore) <= tieTolerance;
+        const bool better = tied ? t.found.y < out.y || (t.found.y == out.y && t.found.x < out.x) : t.score > lastScore;
+        if (better) {
+            lastScore = t.score;
+            out = t.found;
+        }
+    }
+
+    return lastScore > -0.5;
+}
+
 }  // namespace
 
 std::vector<double> ImageMatcher::planLevels(int searchW, int searchH, int templateW, int templateH) {
@@ -530,7 +628,7 @@ ZnccHit ImageMatcher::znccBest(std::span<const float> image, int imageWidth, int
 
 ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::Size templatePointSize,
                                     const ScreenSnapshot& snapshot, std::optional<platform::Rect> searchPixelRect,
-                                    double threshold) {
+                                    double threshold, const std::atomic<bool>* stop) {
     const ImageMatchResult nothing;
     if (!snapshot.image || !consistent(*snapshot.image) || !consistent(templ)) return nothing;
     const double scale = snapshot.scale;
@@ -568,82 +666,21 @@ ImageMatchResult ImageMatcher::find(const platform::RgbaImage& templ, platform::
         grayFloats(screen.pixel(crop.x, crop.y + y), static_cast<size_t>(crop.width),
                    s.cropGray.data() + static_cast<size_t>(y) * crop.width);
 
-    // 5-7. The pyramid, coarsest level first. The coarsest level can favour a wrong spot: a
-    // partial overlap of a blocky mark may outscore the exact copy there, and a single hit
-    // leaves the finer levels no way back. So the best few peaks of that level are each refined
-    // through the finer levels, and the best final score wins.
-    const std::vector<double> levels = planLevels(crop.width, crop.height, tw, th);
-    LevelSearch coarse;
-    const bool refined = levels.size() > 1;
-    if (!searchLevel(s, crop.width, crop.height, tw, th, levels[0], platform::Rect{0, 0, double(crop.width), double(crop.height)},
-                     refined ? LevelMap::keep : LevelMap::none, -1.0, coarse))
-        return nothing;
-    Track tracks[maxCandidates];
-    int trackCount = 0;
-    if (!refined) {
-        tracks[trackCount++] = Track{coarse.hit.score, coarse.pointOf(coarse.hit.x, coarse.hit.y), 1, 1};
-    } else {
-        Peak peaks[maxCandidates];
-        const int peakCount = coarsePeaks(s.scoreMap.data(), coarse.positionsX, coarse.positionsY, coarse.hit.score,
-                                          coarse.slack, reachInLevelPixels(coarse), peaks);
-        for (int k = 0; k < peakCount; ++k)
-            tracks[trackCount++] = Track{peaks[k].score, coarse.pointOf(peaks[k].x, peaks[k].y), coarse.stepX, coarse.stepY};
+    // A good first candidate makes the exact search's pruning effective: the pyramid's, when
+    // the area is large enough to have one, else that of a search of reduced copies. It only
+    // proposes; the exact search decides.
+    int seedX = -1, seedY = -1;
+    platform::Point seed;
+    if (pyramidCandidate(s, crop.width, crop.height, tw, th, stop, seed) || reducedCandidate(s, crop.width, crop.height, tw, th, stop, seed)) {
+        seedX = static_cast<int>(std::lround(seed.x));
+        seedY = static_cast<int>(std::lround(seed.y));
     }
-    // Level by level, every track in turn. At the last level a track only has to beat the best
-    // result already final (tracks that stopped early or finished before it), which lets most
-    // windows of a wrong spot be abandoned early.
-    auto finalBest = [&](int upTo) {
-        double best = -1.0;
-        for (int k = 0; k < upTo; ++k)
-            if (!tracks[k].active && !tracks[k].beaten) best = std::max(best, tracks[k].score);
-        return best;
-    };
-    for (size_t li = 1; li < levels.size(); ++li) {
-        const bool last = li + 1 == levels.size();
-        bool anyActive = false;
-        for (int k = 0; k < trackCount; ++k) {
-            Track& track = tracks[k];
-            if (!track.active) continue;
-            const double m = std::ceil(std::max(track.stepX, track.stepY)) + 2;
-            const platform::Rect region{track.found.x - m, track.found.y - m, tw + 2 * m, th + 2 * m};
-            const double known = last ? finalBest(k) : -1.0;
-            LevelSearch level;
-            bool searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, known, level);
-            if (known > -1.0 && level.hit.score < known - tieTolerance) {
-                // Below the known score, whatever the abandoned windows held; and if the level
-                // stopped, the track's previous score stands: beaten too when that is lower.
-                if (level.hit.score > -0.5 || track.score < known - tieTolerance) {
-                    track.active = false;
-                    track.beaten = true;
-                    continue;
-                }
-                searched = searchLevel(s, crop.width, crop.height, tw, th, levels[li], region, LevelMap::none, -1.0, level);
-            }
-            if (last) track.active = false;
-            if (!searched) {
-                track.active = false;   // its previous level's result stands
-                continue;
-            }
-            track.score = level.hit.score;
-            track.found = level.pointOf(level.hit.x, level.hit.y);
-            track.stepX = level.stepX;
-            track.stepY = level.stepY;
-            anyActive = anyActive || track.active;
-        }
-        if (!anyActive) break;
-    }
-    double lastScore = -1.0;
-    platform::Point found{0, 0};
-    for (int k = 0; k < trackCount; ++k) {
-        const Track& t = tracks[k];
-        if (t.beaten) continue;
-        const bool tied = std::abs(t.score - lastScore) <= tieTolerance;
-        const bool better = tied ? t.found.y < found.y || (t.found.y == found.y && t.found.x < found.x) : t.score > lastScore;
-        if (better) {
-            lastScore = t.score;
-            found = t.found;
-        }
-    }
+    if (stop && stop->load(std::memory_order_relaxed)) return nothing;
+    const FullSearchHit hit = fullSearch(s.cropGray.data(), crop.width, crop.height, static_cast<size_t>(crop.width),
+                                         s.templGray.data(), tw, th, seedX, seedY, stop);
+    if (hit.stopped) return nothing;
+    const double lastScore = hit.score;
+    const platform::Point found{double(hit.x), double(hit.y)};
 
     // 8. Back to global points.
     if (!(lastScore > -0.5)) return nothing;

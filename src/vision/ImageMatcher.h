@@ -1,11 +1,13 @@
 // Template search: where does a small image occur in a snapshot, and how similar is the best
-// spot? A coarse-to-fine pyramid of exhaustive zero-mean normalised cross-correlation (ZNCC)
-// searches on grey levels: a cheap search on strongly reduced copies finds the best few
-// neighbourhoods, each finer level re-searches only a window around each one's previous hit, the
-// last level is full resolution, and the best final score wins. Pure and single-threaded; callable from any thread (scratch buffers are
-// per thread and reused across calls).
+// spot? The answer is that of an exhaustive zero-mean normalised cross-correlation (ZNCC)
+// search of every position at full resolution on grey levels: the best score, ties to the
+// top-left. A coarse-to-fine pyramid only proposes a first candidate; exact upper bounds then
+// rule out almost every other position without scoring it (see FullSearch.h). Callable from
+// any thread (scratch buffers are per thread and reused across calls); big searches share
+// their rows out over the process's search pool.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <span>
 #include <vector>
@@ -45,9 +47,11 @@ public:
     // Searches `snapshot` for `templ`. templatePointSize: the template's size in points (it is
     // scaled to snapshot pixels with the snapshot's scale). searchPixelRect: the area to search
     // in snapshot pixels, absent = whole snapshot. threshold: minimum score for `matched`, 0..1.
+    // stop: when given and set (from any thread), the search gives up at its next check (between
+    // rows, groups of positions and pyramid stages) and reports nothing found.
     static ImageMatchResult find(const platform::RgbaImage& templ, platform::Size templatePointSize,
                                  const ScreenSnapshot& snapshot, std::optional<platform::Rect> searchPixelRect,
-                                 double threshold);
+                                 double threshold, const std::atomic<bool>* stop = nullptr);
 
     // Downscale factor of each pyramid level, coarsest first, always ending with 1.0.
     static std::vector<double> planLevels(int searchW, int searchH, int templateW, int templateH);
