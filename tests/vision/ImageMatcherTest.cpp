@@ -5,12 +5,12 @@
 
 #include "VisionTestSupport.h"
 #include "vision/ImageMatcher.h"
-#include "vision/PixelBuffer.h"
 
 namespace tapforge::vision {
 namespace {
 
 using platform::Rect;
+using platform::RgbaImage;
 
 // The obviously-correct version: full-image summed-area tables, one position at a time.
 ZnccHit referenceZncc(const std::vector<float>& img, int iw, int ih, const std::vector<float>& t, int tw, int th,
@@ -19,10 +19,7 @@ ZnccHit referenceZncc(const std::vector<float>& img, int iw, int ih, const std::
     if (iw < tw || ih < th || rx.empty() || ry.empty()) return best;
     const double n = double(tw) * th;
     double st = 0, st2 = 0;
-    for (float v : t) {
-        st += v;
-        st2 += double(v) * v;
-    }
+    for (float v : t) st += v, st2 += double(v) * v;
     const double varT = st2 - st * st / n;
     if (!(varT > 1e-6)) return best;
     std::vector<double> I(size_t(iw + 1) * (ih + 1)), Q(I.size());
@@ -30,14 +27,13 @@ ZnccHit referenceZncc(const std::vector<float>& img, int iw, int ih, const std::
         double row = 0, rowSq = 0;
         for (int x = 0; x < iw; ++x) {
             const double v = img[size_t(y) * iw + x];
-            row += v;
-            rowSq += v * v;
+            row += v, rowSq += v * v;
             I[size_t(y + 1) * (iw + 1) + x + 1] = row + I[size_t(y) * (iw + 1) + x + 1];
             Q[size_t(y + 1) * (iw + 1) + x + 1] = rowSq + Q[size_t(y) * (iw + 1) + x + 1];
         }
     }
     auto at = [&](const std::vector<double>& s, int x, int y) { return s[size_t(y) * (iw + 1) + x]; };
-    for (int y = ry.lower; y < ry.upper; y += step) {
+    for (int y = ry.lower; y < ry.upper; y += step)
         for (int x = rx.lower; x < rx.upper; x += step) {
             if (x < 0 || y < 0 || x + tw > iw || y + th > ih) continue;
             const double S = at(I, x + tw, y + th) - at(I, x + tw, y) - at(I, x, y + th) + at(I, x, y);
@@ -50,33 +46,37 @@ ZnccHit referenceZncc(const std::vector<float>& img, int iw, int ih, const std::
             const double score = (C - S * st / n) / std::sqrt(varW * varT);
             if (score > best.score) best = {score, x, y};
         }
-    }
     return best;
 }
 
-// Fast against slow on random sizes, ranges (also partly outside the image) and steps.
+// Blue and orange squares over a green bar: at coarse levels, half a mark beside black looks
+// more alike than the mark itself.
+RgbaImage mark(int w, int h) {
+    RgbaImage m = test::solid(w, h, 0x20, 0xA0, 0x40);
+    test::paste(m, test::solid(w / 2, h / 2, 0x33, 0x66, 0xCC), 0, 0);
+    test::paste(m, test::solid(w - w / 2, h / 2, 0xFF, 0x88, 0), w / 2, 0);
+    return m;
+}
+
+// Fast against slow on random sizes, ranges (also partly outside the image or empty) and steps.
+// Images and templates of the values 0 to 3 give exact ties (the first position in row-major
+// order wins) and flat windows (skipped; nothing qualifies: score -1 at the range's start).
 TEST(ImageMatcher, ZnccBestAgreesWithReference) {
     std::mt19937 rng(99);
     auto uni = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
     for (int trial = 0; trial < 120; ++trial) {
         const int iw = uni(1, 90), ih = uni(1, 50), tw = uni(1, 20), th = uni(1, 12);
-        const bool integral = trial % 3 == 0;
         std::vector<float> img(size_t(iw) * ih), t(size_t(tw) * th);
         std::uniform_real_distribution<float> v(0.0f, 255.0f);
-        for (auto& p : img) p = integral ? float(uni(0, 3)) : v(rng);
-        for (auto& p : t) p = integral ? float(uni(0, 3)) : v(rng);
+        for (auto* pixels : {&img, &t})
+            for (auto& p : *pixels) p = trial % 3 == 0 ? float(uni(0, 3)) : v(rng);
         if (trial % 5 == 0 && iw >= tw && ih >= th) {   // plant a copy
             const int x0 = uni(0, iw - tw), y0 = uni(0, ih - th);
-            for (int j = 0; j < th; ++j)
-                for (int i = 0; i < tw; ++i) img[size_t(y0 + j) * iw + x0 + i] = t[size_t(j) * tw + i];
+            for (int j = 0; j < th; ++j) std::copy_n(&t[size_t(j) * tw], tw, &img[size_t(y0 + j) * iw + x0]);
         }
         IntRange rx{0, iw - tw + 1}, ry{0, ih - th + 1};
-        int step = 1;
-        if (trial % 4 == 1) {
-            rx = {uni(-5, iw / 2), uni(0, iw + 5)};
-            ry = {uni(-5, ih / 2), uni(0, ih + 5)};
-        }
-        if (trial % 4 == 2) step = uni(2, 4);
+        if (trial % 4 == 1) rx = {uni(-5, iw / 2), uni(0, iw + 5)}, ry = {uni(-5, ih / 2), uni(0, ih + 5)};
+        const int step = trial % 4 == 2 ? uni(2, 4) : 1;
         SCOPED_TRACE(testing::Message() << "image " << iw << "x" << ih << " template " << tw << "x" << th << " rx ["
                                         << rx.lower << "," << rx.upper << ") ry [" << ry.lower << "," << ry.upper
                                         << ") step " << step);
@@ -86,93 +86,80 @@ TEST(ImageMatcher, ZnccBestAgreesWithReference) {
         EXPECT_EQ(got.x, want.x);
         EXPECT_EQ(got.y, want.y);
     }
+    // A flat template and fewer pixels than the stated size find nothing; a step of 0 behaves as 1
+    // instead of looping forever.
+    const std::vector<float> img = {5, 0, 7, 9, 0, 1, 3, 2, 4}, t = {0, 1, 2, 4};   // a copy at (1, 1)
+    EXPECT_EQ(ImageMatcher::znccBest(img, 3, 3, std::vector<float>(4, 3.0f), 2, 2, {0, 2}, {0, 2}, 1).score, -1.0);
+    EXPECT_EQ(ImageMatcher::znccBest(std::span(img).first(8), 3, 3, t, 2, 2, {0, 2}, {0, 2}, 1).score, -1.0);
+    EXPECT_NEAR(ImageMatcher::znccBest(img, 3, 3, t, 2, 2, {0, 2}, {0, 2}, 0).score, 1.0, 1e-9);
 }
 
-TEST(ImageMatcher, ZnccTiesKeepTheFirstPositionInRowMajorOrder) {
-    const std::vector<float> t = {0, 9, 9, 0};
-    // Copies at (6, 1), (2, 3) and (7, 3): y decides first, then x.
-    std::vector<float> img(10 * 6, 4.0f);
-    auto plant = [&](int x, int y) {
-        img[size_t(y) * 10 + x] = 0;
-        img[size_t(y) * 10 + x + 1] = 9;
-        img[size_t(y + 1) * 10 + x] = 9;
-        img[size_t(y + 1) * 10 + x + 1] = 0;
+// Exact copies on textured screens of one to three pyramid levels, at scale 1 and 2, and a mark
+// on a black screen: score 1 at the copy, results in global points. Among several exact copies
+// (rounding differs from window to window) the top-left one wins.
+TEST(ImageMatcher, ExactCopyScoresOneAtItsPlace) {
+    struct Case { int sw, sh; Rect cutAt; double scale; platform::Point origin; std::vector<platform::Point> copies; Rect want; };
+    const Case cases[] = {
+        {200, 150, {37, 81, 30, 20}, 1, {0, 0}, {}, {37, 81, 30, 20}},
+        {800, 600, {0, 0, 20, 20}, 1, {0, 0}, {}, {0, 0, 20, 20}},
+        {640, 480, {637, 100, 3, 8}, 1, {0, 0}, {}, {637, 100, 3, 8}},   // tiny: full resolution only
+        {400, 300, {60, 30, 80, 40}, 2, {100, 50}, {}, {130, 65, 40, 20}},
+        {1920, 1080, {1210, 640, 100, 60}, 1, {0, 0}, {{1500, 301}, {303, 805}, {702, 301}, {40, 302}}, {702, 301, 100, 60}},
+        {1920, 1080, {1500, 97, 100, 100}, 1, {0, 0}, {}, {1500, 97, 100, 100}},   // the mark on black
     };
-    plant(7, 3);
-    plant(2, 3);
-    auto hit = ImageMatcher::znccBest(img, 10, 6, t, 2, 2, {0, 9}, {0, 5}, 1);
-    EXPECT_EQ(hit.x, 2);
-    EXPECT_EQ(hit.y, 3);
-    EXPECT_NEAR(hit.score, 1.0, 1e-12);
-    plant(6, 1);
-    hit = ImageMatcher::znccBest(img, 10, 6, t, 2, 2, {0, 9}, {0, 5}, 1);
-    EXPECT_EQ(hit.x, 6);
-    EXPECT_EQ(hit.y, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const bool onBlack = &c == std::end(cases) - 1;
+        RgbaImage screen = onBlack ? test::solid(c.sw, c.sh, 0, 0, 0) : test::texture(c.sw, c.sh, 5);
+        const int x = int(c.cutAt.x), y = int(c.cutAt.y), w = int(c.cutAt.width), h = int(c.cutAt.height);
+        if (onBlack) test::paste(screen, mark(w, h), x, y);
+        const auto templ = test::cut(screen, x, y, w, h);
+        for (const auto& p : c.copies) test::paste(screen, templ, int(p.x), int(p.y));
+        const auto r = ImageMatcher::find(templ, {c.cutAt.width / c.scale, c.cutAt.height / c.scale},
+                                          test::snapshotOf(screen, c.scale, c.origin), std::nullopt, 0.99);
+        ASSERT_TRUE(r.matched);
+        EXPECT_NEAR(r.score, 1.0, 1e-9);
+        EXPECT_EQ(*r.rect, c.want);
+        EXPECT_EQ(*r.center, (platform::Point{c.want.x + c.want.width / 2, c.want.y + c.want.height / 2}));
+    }
 }
 
-TEST(ImageMatcher, ZnccRefusals) {
-    const std::vector<float> img(8 * 8, 0.0f), flatT(4, 3.0f), t = {0, 1, 2, 3};
-    // Flat template.
-    std::vector<float> textured(64);
-    for (size_t i = 0; i < textured.size(); ++i) textured[i] = float(i % 7);
-    EXPECT_EQ(ImageMatcher::znccBest(textured, 8, 8, flatT, 2, 2, {0, 7}, {0, 7}, 1).score, -1.0);
-    // Only flat windows.
-    EXPECT_EQ(ImageMatcher::znccBest(img, 8, 8, t, 2, 2, {0, 7}, {0, 7}, 1).score, -1.0);
-    // Image smaller than the template; empty ranges; spans shorter than the stated size.
-    EXPECT_EQ(ImageMatcher::znccBest(textured, 1, 8, t, 2, 2, {0, 1}, {0, 7}, 1).score, -1.0);
-    const auto empty = ImageMatcher::znccBest(textured, 8, 8, t, 2, 2, {3, 3}, {1, 7}, 1);
-    EXPECT_EQ(empty.score, -1.0);
-    EXPECT_EQ(empty.x, 3);
-    EXPECT_EQ(empty.y, 1);
-    EXPECT_EQ(ImageMatcher::znccBest(std::span(textured).first(10), 8, 8, t, 2, 2, {0, 7}, {0, 7}, 1).score, -1.0);
-    // A step of 0 behaves as 1 instead of looping forever.
-    EXPECT_GT(ImageMatcher::znccBest(textured, 8, 8, t, 2, 2, {0, 7}, {0, 7}, 0).score, 0.5);
-}
-
-struct FindCase {
-    int screenW, screenH, x, y, w, h;
-};
-
-class FindExactCopy : public testing::TestWithParam<FindCase> {};
-
-TEST_P(FindExactCopy, ScoresOneAtItsPlace) {
-    const FindCase c = GetParam();
-    const auto screen = test::texture(c.screenW, c.screenH, 5);
-    const auto templ = test::cut(screen, c.x, c.y, c.w, c.h);
-    const auto r = ImageMatcher::find(templ, {double(c.w), double(c.h)}, test::snapshotOf(screen), std::nullopt, 0.99);
-    ASSERT_TRUE(r.found());
-    EXPECT_TRUE(r.matched);
-    EXPECT_NEAR(r.score, 1.0, 1e-9);
-    EXPECT_EQ(*r.rect, (Rect{double(c.x), double(c.y), double(c.w), double(c.h)}));
-    EXPECT_EQ(*r.center, (platform::Point{c.x + c.w / 2.0, c.y + c.h / 2.0}));
-}
-INSTANTIATE_TEST_SUITE_P(Sizes, FindExactCopy,
-                         testing::Values(FindCase{200, 150, 37, 81, 30, 20},        // single pass
-                                         FindCase{800, 600, 512, 333, 100, 60},     // two levels
-                                         FindCase{1920, 1080, 1210, 640, 100, 60},  // three levels
-                                         FindCase{1920, 1080, 0, 0, 20, 20},        // at the corner
-                                         FindCase{640, 480, 637, 100, 3, 8}));      // tiny: full resolution
-
-TEST(ImageMatcher, ScaleTwoSnapshotMatchesInPixelsAndReportsPoints) {
-    auto screen = test::texture(400, 300, 3);
-    const auto templ = test::cut(screen, 60, 30, 80, 40);
-    const auto snap = test::snapshotOf(screen, 2.0, {100, 50});
-    const auto r = ImageMatcher::find(templ, {40, 20}, snap, std::nullopt, 0.9);
-    ASSERT_TRUE(r.matched);
-    EXPECT_NEAR(r.score, 1.0, 1e-9);
-    EXPECT_EQ(*r.rect, (Rect{130, 65, 40, 20}));
-    EXPECT_EQ(*r.center, (platform::Point{150, 75}));
+// Whole screens with one to three copies of a cut-out (sometimes disturbed, so that its best
+// score is below 1) or of a mark on black: find must reach the full-resolution best score, at a spot that
+// really scores it.
+TEST(ImageMatcher, WholeScreenAgreesWithFullResolutionSearch) {
+    std::mt19937 rng(2024);
+    auto uni = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    for (int trial = 0; trial < 10; ++trial) {
+        const int sw = uni(620, 960), sh = uni(400, 600), tw = uni(24, 90), th = trial % 3 == 2 ? tw : uni(24, 70);
+        const bool onBlack = trial % 3 == 2;
+        RgbaImage screen = onBlack ? test::solid(sw, sh, 0, 0, 0) : test::texture(sw, sh, uint32_t(trial));
+        RgbaImage templ = onBlack ? mark(tw, th) : test::cut(screen, uni(0, sw - tw), uni(0, sh - th), tw, th);
+        const int copies = uni(1, 3);
+        for (int k = 0; k < copies; ++k) test::paste(screen, templ, uni(0, sw - tw), uni(0, sh - th));
+        for (size_t i = 0; trial % 2 == 1 && i < screen.pixels.size(); i += 4 * 7) screen.pixels[i] ^= 8;
+        for (size_t i = 0; trial % 4 == 0 && i < templ.pixels.size(); i += 4 * 5) templ.pixels[i + 1] ^= 0x30;
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " screen " << sw << "x" << sh << " template " << tw
+                                        << "x" << th << " copies " << copies);
+        const auto g = test::grey(screen), gt = test::grey(templ);
+        const ZnccHit want = ImageMatcher::znccBest(g, sw, sh, gt, tw, th, {0, sw - tw + 1}, {0, sh - th + 1}, 1);
+        const ImageMatchResult got = ImageMatcher::find(templ, {double(tw), double(th)}, test::snapshotOf(screen), std::nullopt, 0.9);
+        ASSERT_TRUE(got.found());
+        EXPECT_NEAR(got.score, want.score, 1e-9);
+        const int x = int(got.rect->x), y = int(got.rect->y);
+        EXPECT_NEAR(ImageMatcher::znccBest(g, sw, sh, gt, tw, th, {x, x + 1}, {y, y + 1}, 1).score, want.score, 1e-9)
+            << "reported at " << x << "," << y;
+    }
 }
 
 TEST(ImageMatcher, SearchRectangleLimitsTheSearchAndResultsStayGlobal) {
-    auto screen = test::texture(600, 400, 6);
+    const auto screen = test::texture(600, 400, 6);
     const auto templ = test::cut(screen, 400, 250, 50, 40);
     const auto snap = test::snapshotOf(screen, 1.0, {-300, 20});
     const auto inside = ImageMatcher::find(templ, {50, 40}, snap, Rect{380.4, 230, 100, 90}, 0.9);
     ASSERT_TRUE(inside.matched);
     EXPECT_EQ(*inside.rect, (Rect{100, 270, 50, 40}));
-    const auto elsewhere = ImageMatcher::find(templ, {50, 40}, snap, Rect{0, 0, 300, 200}, 0.9);
-    EXPECT_FALSE(elsewhere.matched);
+    EXPECT_FALSE(ImageMatcher::find(templ, {50, 40}, snap, Rect{0, 0, 300, 200}, 0.9).matched);
     // Clipped to the image; thinner than 2 pixels after clipping finds nothing.
     EXPECT_TRUE(ImageMatcher::find(templ, {50, 40}, snap, Rect{350, 200, 1000, 1000}, 0.9).matched);
     EXPECT_FALSE(ImageMatcher::find(templ, {50, 40}, snap, Rect{599, 0, 50, 400}, 0).found());
@@ -180,18 +167,16 @@ TEST(ImageMatcher, SearchRectangleLimitsTheSearchAndResultsStayGlobal) {
 }
 
 TEST(ImageMatcher, ThresholdDecidesMatchedButNotWhetherFound) {
-    auto screen = test::texture(200, 150, 7);
+    const auto screen = test::texture(200, 150, 7);
     auto templ = test::cut(screen, 40, 50, 30, 30);
-    // Disturb the template so that the best score falls below 1.
-    for (int y = 0; y < 30; y += 3)
-        for (int x = 0; x < 30; x += 2) test::setGrey(templ, x, y, uint8_t((x * 37 + y * 11) % 256));
+    for (int y = 0; y < 30; y += 3)   // disturbed, so that the best score falls below 1
+        for (int x = 0; x < 30; x += 2) test::setPixel(templ, x, y, uint8_t((x * 37 + y * 11) % 256), 0, 0);
     const auto snap = test::snapshotOf(screen);
     const auto probe = ImageMatcher::find(templ, {30, 30}, snap, std::nullopt, 0);
     ASSERT_TRUE(probe.found());
     ASSERT_LT(probe.score, 0.99);
     ASSERT_GT(probe.score, 0.3);
-    const auto at = ImageMatcher::find(templ, {30, 30}, snap, std::nullopt, probe.score);
-    EXPECT_TRUE(at.matched);
+    EXPECT_TRUE(ImageMatcher::find(templ, {30, 30}, snap, std::nullopt, probe.score).matched);
     const auto above = ImageMatcher::find(templ, {30, 30}, snap, std::nullopt, probe.score + 1e-6);
     EXPECT_FALSE(above.matched);
     EXPECT_EQ(above.score, probe.score);
@@ -203,14 +188,12 @@ TEST(ImageMatcher, ThresholdDecidesMatchedButNotWhetherFound) {
 TEST(ImageMatcher, NegativeScoresReportZeroOrNothing) {
     // Template rows +-40 around 128; the screen mixes the negated template with an orthogonal
     // pattern twice as strong: correlation -1 / sqrt(5), about -0.447.
-    platform::RgbaImage templ = test::solid(4, 2, 0, 0, 0), screen = templ, inverse = templ;
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x) {
-            const int t = y == 0 ? 40 : -40, u = (x % 2 == 0) ? 80 : -80;
-            test::setGrey(templ, x, y, uint8_t(128 + t));
-            test::setGrey(screen, x, y, uint8_t(128 - t + u));
-            test::setGrey(inverse, x, y, uint8_t(128 - t));
-        }
+    RgbaImage templ = test::solid(4, 2, 0, 0, 0), screen = templ, inverse = templ;
+    for (int k = 0; k < 8; ++k) {
+        const int x = k % 4, y = k / 4, t = y == 0 ? 40 : -40, u = x % 2 == 0 ? 80 : -80;
+        for (auto [img, v] : {std::pair{&templ, 128 + t}, {&screen, 128 - t + u}, {&inverse, 128 - t}})
+            test::setPixel(*img, x, y, uint8_t(v), uint8_t(v), uint8_t(v));
+    }
     const auto weak = ImageMatcher::find(templ, {4, 2}, test::snapshotOf(screen), std::nullopt, -1);
     ASSERT_TRUE(weak.found());
     EXPECT_EQ(weak.score, 0);
@@ -220,14 +203,15 @@ TEST(ImageMatcher, NegativeScoresReportZeroOrNothing) {
 }
 
 TEST(ImageMatcher, BrokenInputsFindNothing) {
-    const auto screen = test::texture(100, 100, 8);
-    const auto templ = test::cut(screen, 10, 10, 20, 20);
+    const auto screen = test::snapshotOf(test::texture(100, 100, 8));
+    const auto templ = test::cut(*screen.image, 10, 10, 20, 20);
+    const double nan = std::nan("");
     EXPECT_FALSE(ImageMatcher::find(templ, {20, 20}, ScreenSnapshot{}, std::nullopt, 0).found());
-    EXPECT_FALSE(ImageMatcher::find(platform::RgbaImage{}, {20, 20}, test::snapshotOf(screen), std::nullopt, 0).found());
-    EXPECT_FALSE(ImageMatcher::find(templ, {20, 20}, test::snapshotOf(screen, 0.0), std::nullopt, 0).found());
-    EXPECT_FALSE(ImageMatcher::find(templ, {20, 20}, test::snapshotOf(screen), Rect{std::nan(""), 0, 50, 50}, 0).found());
+    EXPECT_FALSE(ImageMatcher::find(RgbaImage{}, {20, 20}, screen, std::nullopt, 0).found());
+    EXPECT_FALSE(ImageMatcher::find(templ, {20, 20}, test::snapshotOf(*screen.image, 0.0), std::nullopt, 0).found());
+    EXPECT_FALSE(ImageMatcher::find(templ, {20, 20}, screen, Rect{nan, 0, 50, 50}, 0).found());
     // A point size that cannot be scaled: the template is used at its own pixel size.
-    EXPECT_TRUE(ImageMatcher::find(templ, {std::nan(""), 20}, test::snapshotOf(screen), std::nullopt, 0.99).matched);
+    EXPECT_TRUE(ImageMatcher::find(templ, {nan, 20}, screen, std::nullopt, 0.99).matched);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "VisionTestSupport.h"
 #include "vision/PixelBuffer.h"
 #include "vision/Resize.h"
@@ -7,7 +9,7 @@
 namespace tapforge::vision {
 namespace {
 
-TEST(Resize, SameSizeReturnsTheSameImage) {
+TEST(Resize, SameSizeReturnsTheSameImageAndBadSizesNothing) {
     const SharedImage img = std::make_shared<const platform::RgbaImage>(test::noise(7, 5, 1));
     EXPECT_EQ(resized(img, 7, 5).get(), img.get());
     EXPECT_FALSE(resized(img, 0, 5));
@@ -15,40 +17,34 @@ TEST(Resize, SameSizeReturnsTheSameImage) {
     EXPECT_FALSE(resized(nullptr, 3, 3));
     const auto other = resized(img, 3, 9);
     ASSERT_TRUE(other);
-    EXPECT_EQ(other->width, 3);
-    EXPECT_EQ(other->height, 9);
-    EXPECT_EQ(other->pixels.size(), 3u * 9 * 4);
+    EXPECT_EQ((std::tuple{other->width, other->height, other->pixels.size()}), (std::tuple{3, 9, size_t(3 * 9 * 4)}));
 }
 
 // Halving averages each 2 x 2 block exactly (premultiplied channels and alpha alike).
 TEST(Resize, DownscaleAveragesTheCoveredArea) {
-    platform::RgbaImage img = test::solid(4, 2, 0, 0, 0);
+    platform::RgbaImage img = test::solid(4, 2, 0, 0, 0), out;
     test::setPixel(img, 0, 0, 100, 0, 0);
     test::setPixel(img, 1, 0, 200, 0, 0);
     test::setPixel(img, 0, 1, 0, 40, 0);
     test::setPixel(img, 1, 1, 100, 0, 8);
-    platform::RgbaImage out;
     ASSERT_TRUE(resizeRgba(img, 2, 1, out));
     EXPECT_EQ(out.pixels, (std::vector<uint8_t>{100, 10, 2, 255, 0, 0, 0, 255}));
     // A fractional factor keeps a uniform image uniform and gives every source pixel its share.
-    const auto uniform = test::solid(19, 7, 30, 60, 90);
-    ASSERT_TRUE(resizeRgba(uniform, 5, 3, out));
+    ASSERT_TRUE(resizeRgba(test::solid(19, 7, 30, 60, 90), 5, 3, out));
     for (size_t i = 0; i < out.pixels.size(); i += 4) EXPECT_EQ(out.pixels[i + 1], 60);
     std::vector<float> g(19 * 7, 0.0f), small;
     g[0] = 95.0f;   // one bright pixel in a 19-pixel row shrunk to 5: its area share survives
     ASSERT_TRUE(resizeGray(g.data(), 19, 7, 19, 5, 7, small));
     EXPECT_NEAR(small[0], 95.0f * 5 / 19, 1e-4);
-    float total = 0;
-    for (float v : small) total += v;
-    EXPECT_NEAR(total * 19 / 5, 95.0f, 1e-3);
+    EXPECT_NEAR(std::accumulate(small.begin(), small.end(), 0.0f) * 19 / 5, 95.0f, 1e-3);
 }
 
 // Resizing grey equals the grey of the resized colour image, up to the colour path's rounding.
 TEST(Resize, GreyPathMatchesColourPath) {
     const auto img = test::texture(90, 70, 4);
-    std::vector<float> g(90 * 70), viaGrey;
-    grayFloats(img.pixels.data(), g.size(), g.data());
-    for (auto [w, h] : {std::pair{30, 20}, std::pair{41, 70}, std::pair{120, 33}}) {
+    const std::vector<float> g = test::grey(img);
+    std::vector<float> viaGrey;
+    for (auto [w, h] : {std::pair{30, 20}, {41, 70}, {120, 33}}) {
         SCOPED_TRACE(w);
         platform::RgbaImage rgba;
         ASSERT_TRUE(resizeRgba(img, w, h, rgba));

@@ -6,6 +6,7 @@
 
 #include "model/ColorPoint.h"
 #include "platform/ScreenGrab.h"
+#include "vision/PixelBuffer.h"
 #include "vision/ScreenSnapshot.h"
 
 namespace tapforge::vision::test {
@@ -22,8 +23,6 @@ inline void setPixel(platform::RgbaImage& img, int x, int y, uint8_t r, uint8_t 
     p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
 }
 
-inline void setGrey(platform::RgbaImage& img, int x, int y, uint8_t v) { setPixel(img, x, y, v, v, v); }
-
 // Random colour noise: every window of it is unique and far from flat.
 inline platform::RgbaImage noise(int w, int h, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -34,27 +33,37 @@ inline platform::RgbaImage noise(int w, int h, uint32_t seed) {
     return img;
 }
 
-// Smooth blobs plus fine noise: survives downscaling, so the pyramid can find it.
-inline platform::RgbaImage texture(int w, int h, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> px(0, w - 1), py(0, h - 1), sz(4, 80), col(0, 255), fine(-20, 20);
-    platform::RgbaImage img = solid(w, h, 128, 128, 128);
-    for (int k = 0; k < w * h / 400 + 20; ++k) {
-        const int x0 = px(rng), y0 = py(rng), bw = sz(rng), bh = sz(rng);
-        const int r = col(rng), g = col(rng), b = col(rng);
-        for (int y = y0; y < std::min(y0 + bh, h); ++y)
-            for (int x = x0; x < std::min(x0 + bw, w); ++x) setPixel(img, x, y, uint8_t(r), uint8_t(g), uint8_t(b));
-    }
-    for (size_t i = 0; i < img.pixels.size(); i += 4)
-        for (int c = 0; c < 3; ++c) img.pixels[i + c] = uint8_t(std::clamp(img.pixels[i + c] + fine(rng), 0, 255));
-    return img;
+// Copies w x h pixels from (sx, sy) of `src` to (dx, dy) of `dst`; all of `src` by default.
+inline void paste(platform::RgbaImage& dst, const platform::RgbaImage& src, int dx, int dy, int sx = 0, int sy = 0,
+                  int w = -1, int h = -1) {
+    w = w < 0 ? src.width : w, h = h < 0 ? src.height : h;
+    for (int y = 0; y < h; ++y)
+        std::copy_n(src.pixel(sx, sy + y), size_t(w) * 4, dst.pixels.data() + (size_t(dy + y) * dst.width + dx) * 4);
 }
 
 inline platform::RgbaImage cut(const platform::RgbaImage& src, int x0, int y0, int w, int h) {
     platform::RgbaImage out = solid(w, h, 0, 0, 0);
-    for (int y = 0; y < h; ++y)
-        std::copy_n(src.pixel(x0, y0 + y), size_t(w) * 4, out.pixels.data() + size_t(y) * w * 4);
+    paste(out, src, 0, 0, x0, y0, w, h);
     return out;
+}
+
+// Flat coloured panels over fine noise: unique everywhere, yet it survives downscaling.
+inline platform::RgbaImage texture(int w, int h, uint32_t seed) {
+    std::mt19937 rng(seed);
+    platform::RgbaImage img = solid(w, h, 128, 128, 128);
+    for (int k = 0; k < w * h / 400 + 20; ++k) {
+        const int bw = int(rng() % 77) + 4, bh = int(rng() % 77) + 4, x0 = int(rng() % w), y0 = int(rng() % h);
+        paste(img, solid(std::min(bw, w - x0), std::min(bh, h - y0), rng() % 256, rng() % 256, rng() % 256), x0, y0);
+    }
+    for (size_t i = 0; i < img.pixels.size(); ++i)
+        if (i % 4 != 3) img.pixels[i] = uint8_t(std::clamp(int(img.pixels[i]) + int(rng() % 41) - 20, 0, 255));
+    return img;
+}
+
+inline std::vector<float> grey(const platform::RgbaImage& img) {
+    std::vector<float> g(size_t(img.width) * img.height);
+    grayFloats(img.pixels.data(), g.size(), g.data());
+    return g;
 }
 
 // A colour point expecting (r, g, b) within `tolerance`.
