@@ -281,6 +281,8 @@ TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscapeAndGivesTheFo
     ASSERT_TRUE(QTest::qWaitFor([&] { return picks.size() == 1; }, 5000));
     EXPECT_EQ(picks[0], (Point{-200, 300}));
     expectNothingLeft();
+    // The next overlay remembers whatever has the focus when it opens: wait for it to be back.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 2000));
 
     session->services.pickers->pickPoint(record);
     waitForOverlay();
