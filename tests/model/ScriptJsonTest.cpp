@@ -10,11 +10,7 @@
 namespace tapforge {
 namespace {
 
-Script decodeOk(std::string_view json) {
-    ScriptDecodeResult r = decodeScript(json);
-    EXPECT_TRUE(r) << r.error;
-    return r ? *r.script : Script{};
-}
+Script decodeOk(std::string_view json) { ScriptDecodeResult r = decodeScript(json); EXPECT_TRUE(r) << r.error; return r ? *r.script : Script{}; }
 
 std::string encodeOk(const Script& s, JsonStyle style = JsonStyle::pretty) {
     ScriptEncodeResult r = encodeScript(s, style);
@@ -41,31 +37,26 @@ std::string without(const std::string& body, const std::string& key) {
 // Each pair reads as the same script (step ids aside: a step without one gets a fresh one each load).
 TEST(ScriptDecode, TolerantFormsReadAsTheirPlainEquivalent) {
     const std::pair<std::string, std::string> cases[] = {
-        // null is a missing key, at every level; a decoded Lua step keeps the 5000 ms limit
         {R"({"name":null,"steps":[{"kind":"lua","id":null,"delayMs":null,"template":null,"keyCode":null,
             "onSuccess":{"kind":null,"clickCount":null,"targetStepID":null},"onFailure":null,"colorPoints":null,
             "timeoutMs":null}],"loopCount":null,"templates":null})",
-         withStep(R"({"kind":"lua","timeoutMs":5000})")},
-        // unknown keys are ignored at every level
+         withStep(R"({"kind":"lua","timeoutMs":5000})")},   // null is a missing key; a read Lua step keeps 5000 ms
         {R"({"version":3,"extra":{"deep":[1,2]},"steps":[{"kind":"colorCheck","future":true,"colorPoints":[{)" + kPoint +
              R"(,"alpha":9}],"onSuccess":{"kind":"stop","speed":2}}],"templates":[{)" + kTemplate + R"(,"hash":"x"}]})",
-         withStep(R"({"kind":"colorCheck","colorPoints":[{)" + kPoint + R"(}],"onSuccess":{"kind":"stop"}})", "{" + kTemplate + "}")},
-        // keys in any order, the last duplicate wins
+         withStep(R"({"kind":"colorCheck","colorPoints":[{)" + kPoint + R"(}],"onSuccess":{"kind":"stop"}})", "{" + kTemplate + "}")},   // unknown keys ignored
         {R"({"templates":[],"steps":[{"luaFile":"a.lua","onFailure":{"afterAction":"stop","kind":"click"},"kind":"swipe",
             "template":{)" + kTemplate + R"(},"kind":"lua","template":null,"delayMs":1,"delayMs":null}],"name":"n"})",
-         R"({"name":"n","steps":[{"kind":"lua","luaFile":"a.lua","onFailure":{"kind":"click","afterAction":"stop"}}]})"},
+         R"({"name":"n","steps":[{"kind":"lua","luaFile":"a.lua","onFailure":{"kind":"click","afterAction":"stop"}}]})"},   // any order, last duplicate wins
         {"\xEF\xBB\xBF  {\"name\":\"x\"}\n\n", R"({"name":"x"})"},
-        // an unknown kind loads as a comment that says what it was; UUIDs read in either case
         {withStep(R"({"kind":"swipe","note":"测试"},{"note":"先写","kind":"swipe","delayMs":1},{"kind":"Delay","note":null},
             {"kind":""},{"kind":"goto","gotoStepID":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"})"),
          withStep(R"({"kind":"comment","note":"测试（原「swipe」步骤已不再支持）"},
             {"kind":"comment","note":"先写（原「swipe」步骤已不再支持）","delayMs":1},{"kind":"comment","note":"原「Delay」步骤已不再支持"},
-            {"kind":"comment","note":"原「」步骤已不再支持"},{"kind":"goto","gotoStepID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"})")},
-        // whole numbers in any form fill integer fields
+            {"kind":"comment","note":"原「」步骤已不再支持"},{"kind":"goto","gotoStepID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"})")},   // unknown kinds as comments; UUIDs in either case
         {withStep(R"({"kind":"delay","delayMs":-0},{"kind":"delay","delayMs":3.0},{"kind":"delay","delayMs":1e3},
             {"kind":"delay","delayMs":-2.5e1},{"kind":"delay","delayMs":9007199254740992.0})"),
          withStep(R"({"kind":"delay","delayMs":0},{"kind":"delay","delayMs":3},{"kind":"delay","delayMs":1000},
-            {"kind":"delay","delayMs":-25},{"kind":"delay","delayMs":9007199254740992})")},
+            {"kind":"delay","delayMs":-25},{"kind":"delay","delayMs":9007199254740992})")},   // whole numbers in any form
     };
     for (const auto& [tolerant, plain] : cases) {
         SCOPED_TRACE(tolerant);
@@ -78,8 +69,7 @@ TEST(ScriptDecode, TolerantFormsReadAsTheirPlainEquivalent) {
     EXPECT_NE(decodeOk(delay).steps[0].id, decodeOk(delay).steps[0].id);
     const Script ids = decodeOk(withStep(R"({"kind":"goto","id":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",
         "gotoStepID":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"})"));
-    EXPECT_EQ(ids.steps[0].id, *ids.steps[0].gotoStepID);
-    EXPECT_NE(encodeOk(ids).find("\"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D\""), std::string::npos);
+    EXPECT_TRUE(ids.steps[0].id == *ids.steps[0].gotoStepID && encodeOk(ids).find("\"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D\"") != std::string::npos);
     const Script extremes = decodeOk(withStep(R"({"kind":"delay","delayMs":9223372036854775807},{"kind":"delay","delayMs":-9223372036854775808})"));
     EXPECT_TRUE(extremes.steps[0].delayMs == INT64_MAX && extremes.steps[1].delayMs == INT64_MIN);
     const std::string brackets(5000, '[');   // brackets in strings, also after escaped quotes, are text
@@ -142,8 +132,7 @@ std::string base64(const std::string& bytes) {
 // Base64 of a PNG that is only a header declaring width × height; `tag` makes the data distinct.
 std::string pngHeader(uint32_t width, uint32_t height, int tag = 0) {
     std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-    for (uint32_t v : {width, height})
-        for (int shift = 24; shift >= 0; shift -= 8) png += char(v >> shift);
+    for (uint32_t v : {width, height}) for (int shift = 24; shift >= 0; shift -= 8) png += char(v >> shift);
     return base64(png + std::string("\x08\x06\0\0\0", 5) + std::to_string(tag));
 }
 std::string templateJson(uint32_t width, uint32_t height, int tag = 0) {
@@ -177,8 +166,7 @@ TEST(ScriptDecode, AtEachLimitLoadsAndOneMoreIsRefused) {
     for (const auto& [atLimit, overLimit, message] : cases) {
         SCOPED_TRACE(message);
         const ScriptDecodeResult ok = decodeScript(atLimit), refused = decodeScript(overLimit);
-        EXPECT_TRUE(ok) << ok.error;
-        EXPECT_FALSE(refused);
+        EXPECT_TRUE(ok && !refused) << ok.error;
         EXPECT_EQ(refused.error, message);
     }
     // Only a PNG header's first 32 Base64 characters are read for the declared size.

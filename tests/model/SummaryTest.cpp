@@ -6,11 +6,7 @@
 namespace tapforge {
 namespace {
 
-Step stepFrom(const std::string& stepJson) {
-    const ScriptDecodeResult r = decodeScript(R"({"steps":[)" + stepJson + "]}");
-    EXPECT_TRUE(r) << r.error;
-    return r ? r.script->steps.at(0) : Step(StepKind::comment);
-}
+Step stepFrom(const std::string& stepJson) { return decodeScript(R"({"steps":[)" + stepJson + "]}").script.value().steps.at(0); }
 
 // Truncation toward zero, cuts that keep clusters whole, enabled points only, path tails.
 TEST(StepSummary, ReadsAsInTheStepList) {
@@ -55,16 +51,14 @@ TEST(BranchText, FindsTheStepByIdentityNotPositionAndOnlyConditionsAndLuaHaveOne
     std::vector<Step> steps = {Step(StepKind::delay), Step(StepKind::goTo), Step(StepKind::comment)};
     steps[2].note = "末尾";
     const Uuid last = steps[2].id;
-    EXPECT_EQ(BranchTarget::stepDisplay(std::nullopt, steps), "(未选择)");
-    EXPECT_EQ(BranchTarget::stepDisplay(last, steps), "第 3 步：末尾");
+    EXPECT_EQ(BranchTarget::stepDisplay(std::nullopt, steps) + BranchTarget::stepDisplay(last, steps), "(未选择)第 3 步：末尾");
     std::swap(steps[0], steps[2]);
     EXPECT_EQ(BranchTarget::stepDisplay(last, steps), "第 1 步：末尾");
     steps.erase(steps.begin());
     EXPECT_EQ(BranchTarget::stepDisplay(last, steps), "(目标步骤已删除)");
     for (StepKind kind : allCases<StepKind>()) {
         Step s(kind);
-        s.onFailure.kind = BranchKind::jump;
-        s.onFailure.targetStepID = steps[1].id;
+        s.onFailure.kind = BranchKind::jump, s.onFailure.targetStepID = steps[1].id;
         const bool branches = kind == StepKind::colorCheck || kind == StepKind::imageCheck || kind == StepKind::lua;
         EXPECT_EQ(s.branchSummary(steps), branches ? std::optional<std::string>("成功: 继续下一步 ／ 失败: 跳转 → 第 2 步：延迟 500 ms")
                                                    : std::nullopt) << rawValue(kind);
