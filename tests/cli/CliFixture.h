@@ -1,5 +1,4 @@
-// The command-line tests' fixture: runs the built tapforge-cli as a user runs it and
-// collects its exit status and output.
+// Runs the built tapforge-cli as a user runs it and collects its exit status and output.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-// tapforge-cli summary and format, run as the user runs them: output, exit status, messages.
-#include <algorithm>
+// tapforge-cli summary, format and keys as the user runs them: output, exit status, messages.
 #include <cstring>
+#include <set>
 
 #include "CliFixture.h"
 #include "model/ScriptJson.h"
@@ -10,13 +10,12 @@ namespace {
 
 using namespace tapforge::test;
 
-// The script in `json`; a file that does not load fails the test by the exception.
+// A file that does not load fails the test by the exception.
 Script decodeOk(const std::string& json) { return decodeScript(json).script.value(); }
 
 TEST_F(CliTest, SummaryPrintsOneLinePerStep) {
     const Outcome r = run({"summary", kDemo});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(r.status == 0 && r.err.empty()) << r.err;
     const std::vector<Step> steps = decodeOk(readAll(kDemo)).steps;
     std::string expected;   // number, enabled, title, summary, branches; one line each
     bool sawBranch = false, sawDisabled = false;
@@ -24,8 +23,7 @@ TEST_F(CliTest, SummaryPrintsOneLinePerStep) {
         const Step& s = steps[i];
         expected += std::to_string(i + 1) + "\t" + (s.enabled ? "1" : "0") + "\t" + s.title() + "\t" + s.summary() + "\t" +
                     s.branchSummary(steps).value_or("") + "\n";
-        sawBranch |= s.branchSummary(steps).has_value();
-        sawDisabled |= !s.enabled;
+        sawBranch |= s.branchSummary(steps).has_value(), sawDisabled |= !s.enabled;
     }
     EXPECT_EQ(r.out, expected);
     EXPECT_TRUE(sawBranch && sawDisabled) << "the demo should show both";
@@ -41,65 +39,50 @@ TEST_F(CliTest, OpenFailuresAreReportedWithStatus2) {
     const fs::path big = dir_ / "big.json";
     std::ofstream(big) << "{}";
     fs::resize_file(big, kMaxScriptDocumentBytes + 1);   // sparse: costs no disk, and is never read
-    const std::pair<std::string, const char*> cases[] = {
-        {dir_ / "missing.json", "missing.json"},
-        {dir_, "目录"},
-        {big, "64 MiB"},
+    const std::pair<std::string, const char*> cases[] = {{dir_ / "missing.json", "missing.json"}, {dir_, "目录"}, {big, "64 MiB"},
         {write("syntax.json", "{\"steps\": ["), "JSON"},
-        {write("enum.json", R"({"steps":[{"kind":"delay"},{"kind":"mouseClick","mouseButton":"middle"}]})"), "第 2 步的 \"mouseButton\""},
-    };
+        {write("enum.json", R"({"steps":[{"kind":"delay"},{"kind":"mouseClick","mouseButton":"middle"}]})"), "第 2 步的 \"mouseButton\""}};
     for (const auto& [path, messagePart] : cases)
         for (const std::vector<std::string>& args : {std::vector<std::string>{"summary", path}, {"format", path}, {"format", path, "--compact"}}) {
             SCOPED_TRACE(args[0] + " " + messagePart);
             const Outcome r = run(args);
-            EXPECT_EQ(r.status, 2);
-            EXPECT_EQ(r.out, "");
-            EXPECT_EQ(r.err.rfind("打开失败：", 0), 0u) << r.err;
+            EXPECT_TRUE(r.status == 2 && r.out.empty() && r.err.rfind("打开失败：", 0) == 0 && r.err.back() == '\n') << r.status << r.err;
             EXPECT_NE(r.err.find(messagePart), std::string::npos) << r.err;
-            EXPECT_EQ(r.err.back(), '\n');
         }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"summary"}, {"summary", kDemo, kDemo}, {"format"}, {"format", kDemo, "--pretty"}})
         EXPECT_EQ(run(args).status, 2) << args.size();
     EXPECT_EQ(run({"--help"}).status, 0);
+    const Outcome keys = run({"keys"});
+    EXPECT_TRUE(keys.status == 0 && keys.out.find("  Escape（也可写 esc）\t键码 53\n") != std::string::npos) << keys.out;
 }
 
 TEST_F(CliTest, FormatRewritesTheSameScriptStablyAndAtomically) {
     const Script demo = decodeOk(readAll(kDemo));
     const Outcome pretty = run({"format", kDemo}), compact = run({"format", write("pretty.json", pretty.out), "--compact"});
-    ASSERT_EQ(pretty.status, 0) << pretty.err;
-    ASSERT_EQ(compact.status, 0) << compact.err;
-    EXPECT_EQ(decodeOk(pretty.out), demo);
-    EXPECT_EQ(decodeOk(compact.out), demo);
-    EXPECT_GT(lines(pretty.out).size(), 100u);
-    EXPECT_EQ(lines(compact.out).size(), 1u);
+    ASSERT_TRUE(pretty.status == 0 && compact.status == 0) << pretty.err << compact.err;
+    EXPECT_TRUE(decodeOk(pretty.out) == demo && decodeOk(compact.out) == demo);
+    EXPECT_TRUE(lines(pretty.out).size() > 100u && lines(compact.out).size() == 1u);
     EXPECT_EQ(run({"format", write("compact.json", compact.out)}).out, pretty.out);   // the same pretty bytes again
     EXPECT_EQ(run({"format", "--compact", kDemo}).out, compact.out);                   // the flag may come first
-    fs::remove(dir_ / "pretty.json"), fs::remove(dir_ / "compact.json");
 
-    // Written files are replaced whole and keep their mode.
+    // Written files are replaced whole and keep their mode; nothing else is left in the folder.
     const std::string file = write("script.json", compact.out);
     const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     fs::permissions(file, mode);
     const Outcome inPlace = run({"format", file, "--in-place"});
-    EXPECT_EQ(inPlace.status, 0) << inPlace.err;
-    EXPECT_EQ(inPlace.out, "");
-    EXPECT_EQ(readAll(file), pretty.out);
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, mode);
-    EXPECT_EQ(run({"format", file, "--compact", "--output", dir_ / "out.json"}).status, 0);
-    EXPECT_EQ(readAll(dir_ / "out.json"), compact.out);
+    EXPECT_TRUE(inPlace.status == 0 && inPlace.out.empty()) << inPlace.err;
+    EXPECT_TRUE(readAll(file) == pretty.out && (fs::status(file).permissions() & fs::perms::all) == mode);
+    EXPECT_TRUE(run({"format", file, "--compact", "--output", dir_ / "out.json"}).status == 0 && readAll(dir_ / "out.json") == compact.out);
     const Outcome refused = run({"format", file, "--output", dir_ / "missing" / "x.json"});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("写入失败："), std::string::npos) << refused.err;
+    EXPECT_TRUE(refused.status == 1 && refused.err.find("写入失败：") != std::string::npos) << refused.err;
     EXPECT_EQ(run({"format", file, "--in-place", "--output", file}).status, 2);
-    std::vector<std::string> names;   // nothing but the files named is left in the folder
-    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"out.json", "script.json", "stderr", "stdout"}));
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"compact.json", "out.json", "pretty.json", "script.json", "stderr", "stdout"}));
 }
 
-// On a full disk `format --in-place` reports the failure and leaves the file as it was. Needs a
-// small tmpfs in a private mount namespace; skipped where one cannot be made.
+// On a full disk `format --in-place` says why and leaves the file as it was (skipped without a private tmpfs).
 TEST_F(CliTest, FormatInPlaceOnAFullDiskKeepsTheFileAndSaysWhy) {
     const std::string original = write("original.json", run({"format", kDemo, "--compact"}).out), disk = dir_ / "disk";
     fs::create_directories(disk);
@@ -112,9 +95,7 @@ TEST_F(CliTest, FormatInPlaceOnAFullDiskKeepsTheFileAndSaysWhy) {
         [ "$(ls "$1")" = "$(printf 'filler\ns.json')" ] || exit 80
         exit $status)sh", "sh", disk, original, TAPFORGE_CLI_PATH}, false);
     if (r.status == 77 || r.status == 127) GTEST_SKIP() << "no private tmpfs here: " << r.err;
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("写入失败："), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(strerror(ENOSPC)), std::string::npos) << r.err;
+    EXPECT_TRUE(r.status == 1 && r.err.find("写入失败：") != std::string::npos && r.err.find(strerror(ENOSPC)) != std::string::npos) << r.err;
 }
 
 }  // namespace
