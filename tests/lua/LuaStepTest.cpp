@@ -1,6 +1,4 @@
-// The Lua step inside real runs: one state per run, file resolution, the step's log lines,
-// results and branches, jumps and stops requested by the file, time limits, stop requests
-// from the main thread while Lua runs, the package path.
+// The Lua step inside real runs: one state per run, files, log lines, branches, jumps, stops and time limits.
 #include <regex>
 
 #include <sys/stat.h>
@@ -16,8 +14,7 @@ using Strings = std::vector<std::string>;
 
 Step luaStep(const std::string& file, int64_t timeoutMs = 0, std::optional<BranchKind> onSuccess = {}) {
     Step s(StepKind::lua);
-    s.luaFile = file;
-    s.timeoutMs = timeoutMs;
+    s.luaFile = file, s.timeoutMs = timeoutMs;
     if (onSuccess) s.onSuccess = branchOf(*onSuccess);
     return s;
 }
@@ -37,13 +34,12 @@ protected:
         EXPECT_EQ(tfg_deadline_ms(), 0) << "a run must leave no deadline behind";
         setLuaGuardClock(nullptr);
     }
-    // Plays the script and returns its log without the run's first line.
-    Strings played(const Script& script, std::optional<std::filesystem::path> base) {
+    // The log without the run's first line.
+    Strings played(const Script& script, bool withBase = true) {
         log.clear();
-        play(script, std::move(base));
+        play(script, withBase ? std::optional(folder.path) : std::nullopt);
         return Strings(log.begin() + (log.empty() ? 0 : 1), log.end());
     }
-    Strings played(const Script& script) { return played(script, folder.path()); }
     Strings linesStarting(const std::string& prefix) const {
         Strings out;
         std::copy_if(log.begin(), log.end(), std::back_inserter(out), [&](const std::string& l) { return l.starts_with(prefix); });
@@ -70,9 +66,8 @@ TEST_F(LuaStepTest, OneStateServesEveryLuaStepAndPass) {
     folder.write("count.lua", "counter = (counter or 0) + 1 log('n=' .. counter)");
     Script script = scriptOf({luaStep("count.lua"), luaStep("count.lua")}, 2);
     for (const char* name : {"b", "a", ""}) {
-        script.templates.emplace_back();
-        script.templates.back().name = name;
-        script.templates.back().widthPoints = script.templates.back().heightPoints = 10;
+        ImageTemplate& t = script.templates.emplace_back();
+        t.name = name, t.widthPoints = t.heightPoints = 10;
     }
     played(script);
     EXPECT_EQ(linesStarting("n="), (Strings{"n=1", "n=2", "n=3", "n=4"}));
@@ -118,7 +113,7 @@ TEST_F(LuaStepTest, RelativePathsResolveAgainstTheBaseThenAbsolutePaths) {
     played(scriptOf({luaStep("sub/rel.lua"), luaStep(absolute), luaStep("abs.lua")}));
     EXPECT_EQ(linesStarting("relative").size(), 1u);
     EXPECT_EQ(linesStarting("absolute").size(), 2u);
-    EXPECT_EQ(played(scriptOf({luaStep("sub/rel.lua")}), std::nullopt)[0], "⚠️ 找不到 Lua 文件：sub/rel.lua");
+    EXPECT_EQ(played(scriptOf({luaStep("sub/rel.lua")}), false)[0], "⚠️ 找不到 Lua 文件：sub/rel.lua");
 }
 
 TEST_F(LuaStepTest, RequireFindsModulesBesideTheFileAndThePathDoesNotGrow) {
