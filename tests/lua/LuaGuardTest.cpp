@@ -24,13 +24,13 @@ protected:
         setLuaGuardClock(clock);
         fresh();
     }
-    // t.stop() requests the interrupt, t.tick() moves virtual time on by 1 ms, s.started() says a loop begins.
+    // t.stop() requests the interrupt, t.tick() moves virtual time on by 1 ms, t.started() says a loop begins.
     void fresh() {
         runtime = LuaRuntime::create();
         ASSERT_TRUE(runtime);
         runtime->registerTable("t", {{"stop", [](LuaRuntime&) { tfg_request_interrupt(1); return 0; }},
-                                     {"tick", [this](LuaRuntime&) { clock->advance(1000); return 0; }}});
-        runtime->registerTable("s", {{"started", [this](LuaRuntime&) { started = true; return 0; }}});
+                                     {"tick", [this](LuaRuntime&) { clock->advance(1000); return 0; }},
+                                     {"started", [this](LuaRuntime&) { started = true; return 0; }}});
     }
     LuaRunOutcome run(const std::string& code) { return runtime->runString(code, "=guard"); }
 
@@ -71,10 +71,10 @@ TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
         "local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = function() while true do end end}) "
         "coroutine.yield() end) coroutine.resume(co) coroutine.close(co)",
         // Lua runs finalizers with hooks off, and a handler inside the hook that raised the guard's error.
-        "setmetatable({}, {__gc = function() s.started() while true do end end}) collectgarbage()",
-        "debug.setmetatable(setmetatable({}, {}), {__gc = function() s.started() while true do end end}) collectgarbage()",
+        "setmetatable({}, {__gc = function() t.started() while true do end end}) collectgarbage()",
+        "debug.setmetatable(setmetatable({}, {}), {__gc = function() t.started() while true do end end}) collectgarbage()",
         "xpcall(function() while true do end end, function(e) while true do end end)",
-        "xpcall(error, function(e) s.started() while true do end end)",
+        "xpcall(error, function(e) t.started() while true do end end)",
     };
     auto runBlocked = [&](const std::string& code) {
         LuaRunOutcome outcome;
@@ -83,11 +83,9 @@ TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
     };
     for (const std::string code : shapes) {
         SCOPED_TRACE(code);
-        resetGuard();
-        fresh();
-        started = false;
+        resetGuard(), fresh(), started = false;
         std::thread stopper([&] { while (!started) std::this_thread::yield(); tfg_request_interrupt(1); });
-        EXPECT_NE(runBlocked(code.find("s.started()") == npos ? "s.started() " + code : code).find(kStopped), npos);
+        EXPECT_NE(runBlocked(code.find("t.started()") == npos ? "t.started() " + code : code).find(kStopped), npos);
         stopper.join();
         tfg_request_interrupt(0);
         tfg_set_deadline_ms(tfg_now_ms() + 30);
@@ -99,7 +97,7 @@ TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
 // A finalizer still pending when the state is closed runs then, at the end of the run.
 TEST_F(LuaGuardTest, LoopingFinalizerRunByClosingTheStateEndsOnStop) {
     setLuaGuardClock(nullptr);
-    ASSERT_EQ(run("kept = setmetatable({}, {__gc = function() s.started() while true do end end})"), LuaRunOutcome::success());
+    ASSERT_EQ(run("kept = setmetatable({}, {__gc = function() t.started() while true do end end})"), LuaRunOutcome::success());
     std::thread closer([&] { runtime.reset(); });
     while (!started) std::this_thread::yield();
     tfg_request_interrupt(1);

@@ -27,8 +27,7 @@ TEST_F(LuaRuntimeTest, ResultsAndErrors) {
     const std::pair<const char*, std::string> cases[] = {
         {"return 'ab\\0cd', 'a\\xffb'", "ab|a\xEF\xBF\xBD" "b"},   // cut at zero, repaired
         {"local a = 1\nlocal b = 2\nerror('boom')\n", "error: " + chunk + ":3: boom"},
-        {"error(nil)", "error: 未知错误"}, {"error({})", "error: 未知错误"}, {"error(42)", "error: 未知错误"},
-    };
+        {"error(nil)", "error: 未知错误"}, {"error({})", "error: 未知错误"}, {"error(42)", "error: 未知错误"}};
     for (const auto& [code, expected] : cases) EXPECT_EQ(eval(code), expected) << code;
     // A syntax error runs nothing; a missing file fails with the loader's message.
     EXPECT_TRUE(eval("ran = true\nlocal = 3\n").starts_with("error: " + chunk + ":2:"));
@@ -64,11 +63,8 @@ TEST_F(LuaRuntimeTest, HostResultsReachLuaAndTheStackStaysBalanced) {
         "t", {{"three", [](LuaRuntime& lua) { lua.pushInteger(7), lua.pushString("seven"), lua.pushStringArray({"a", "b"}); return 3; }},
               {"count", [](LuaRuntime& lua) { lua.pushInteger(lua.argumentCount()); return 1; }},
               // On the coroutine's own stack when called from one.
-              {"echo", [](LuaRuntime& lua) {
-                   const int32_t count = lua.argumentCount();
-                   lua.pushNumber(*lua.argumentDouble(1) * 10), lua.pushNumber(*lua.argumentDouble(2) * 10 + count);
-                   return 2;
-               }}});
+              {"echo", [](LuaRuntime& lua) { const int32_t n = lua.argumentCount();
+                   lua.pushNumber(*lua.argumentDouble(1) * 10), lua.pushNumber(*lua.argumentDouble(2) * 10 + n); return 2; }}});
     EXPECT_EQ(eval("local n, s, a = t.three() return n .. s .. #a .. a[1] .. a[2]"), "7seven2ab");
     // A host function sees only its own arguments, however many runs came before.
     for (int i = 0; i < 50; ++i) ASSERT_EQ(eval("return 1, 2, 3"), "1|2|3");
@@ -95,16 +91,14 @@ TEST_F(LuaRuntimeTest, RaisedErrorsHaveNoPositionAndUnwindHostLocals) {
 TEST_F(LuaRuntimeTest, TableElementsAreVisitedInArrayOrderSkippingNonTables) {
     std::string seen;
     runtime->registerTable("t", {{"visit", [&](LuaRuntime& lua) {
-                                      lua.forEachTableElement(1, [&](const LuaTableView& view) {
-                                          const auto x = view.fieldNumber("x");
-                                          seen += (x ? std::to_string(static_cast<int>(*x)) : "-") + "/" +
-                                                  view.fieldString("name").value_or("-") + " ";
+                                      lua.forEachTableElement(1, [&](const LuaTableView& v) {
+                                          seen += std::to_string(int(v.fieldNumber("x").value_or(0))) + "/" + v.fieldString("name").value_or("-") + " ";
                                       });
                                       lua.pushInteger(lua.argumentCount());   // the stack as before
                                       return 1;
                                   }}});
     EXPECT_EQ(eval("return t.visit({{x=1, name='a'}, 5, {x='2'}, {name=3}, 'text', {x=4, name='d'}})"), "1");
-    EXPECT_EQ(seen, "1/a 2/- -/- 4/d ");
+    EXPECT_EQ(seen, "1/a 2/- 0/- 4/d ");
 }
 
 TEST(LuaMemoryCap, RunawayAllocationFailsTheRunAndTheStateSurvives) {

@@ -19,7 +19,6 @@ Step luaStep(const std::string& file, int64_t timeoutMs = 0, std::optional<Branc
     return s;
 }
 
-Step comment() { return Step(StepKind::comment); }
 
 class LuaStepTest : public RunnerFixture {
 protected:
@@ -55,7 +54,7 @@ TEST_F(LuaStepTest, FirstReturnValueChoosesTheBranch) {
                                                   {"return 0", true},      {"return 'false'", true}};
     for (const auto& [body, success] : cases) {
         folder.write("r.lua", body);
-        EXPECT_EQ(played(scriptOf({luaStep("r.lua", 0, BranchKind::stop), comment()})).back(),
+        EXPECT_EQ(played(scriptOf({luaStep("r.lua", 0, BranchKind::stop), Step(StepKind::comment)})).back(),
                   success ? "⏹ 脚本按要求停止" : "✔︎ 全部循环执行完毕")
             << body;
     }
@@ -77,12 +76,12 @@ TEST_F(LuaStepTest, OneStateServesEveryLuaStepAndPass) {
 
 TEST_F(LuaStepTest, JumpsAndStopsRequestedByTheFile) {
     folder.write("j.lua", "script.jump(3) log('still running')");
-    EXPECT_EQ(played(scriptOf({luaStep("j.lua"), delayStep(5000), comment()})),
+    EXPECT_EQ(played(scriptOf({luaStep("j.lua"), delayStep(5000), Step(StepKind::comment)})),
               (Strings{"▶︎ Lua：j.lua", "still running", "✔︎ Lua 执行完成（0 ms）", "↷ Lua 请求跳转到第 3 步", "✔︎ 全部循环执行完毕"}));
     EXPECT_EQ(nowMs(), 0) << "the delay step was skipped";
     // Out of range: a warning, and the success branch.
     folder.write("j.lua", "script['goto'](9) return false");
-    EXPECT_EQ(played(scriptOf({luaStep("j.lua", 0, BranchKind::stop), comment()})),
+    EXPECT_EQ(played(scriptOf({luaStep("j.lua", 0, BranchKind::stop), Step(StepKind::comment)})),
               (Strings{"▶︎ Lua：j.lua", "✔︎ Lua 执行完成（0 ms）", "⚠️ Lua 请求跳转到第 9 步，但脚本没有这个步骤", "⏹ 脚本按要求停止"}));
     folder.write("s.lua", "script.stop() log('after stop') return false");
     EXPECT_EQ(played(scriptOf({luaStep("s.lua"), delayStep(1000)}, 0)),
@@ -142,15 +141,12 @@ protected:
 // The user's stop and the step's time limit, as the run's log shows them.
 TEST_F(LuaTimeLimitTest, EndlessLoopEndsOnStopOrAtTheLimitAndZeroMeansNone) {
     folder.write("spin.lua", "while true do end");
-    runner->onLog = [this](const std::string& line) {
-        log.push_back(line);
-        if (line == "▶︎ Lua：spin.lua") runner->stop();
-    };
+    runner->onLog = [this](const std::string& line) { log.push_back(line); if (line == "▶︎ Lua：spin.lua") runner->stop(); };
     EXPECT_EQ(played(scriptOf({luaStep("spin.lua"), delayStep(100)})), (Strings{"▶︎ Lua：spin.lua", "⏹ Lua 脚本被中断", "⏹ 已手动停止"}));
     folder.write("loop.lua", "local n = 0\nwhile true do n = n + 1 end");
     Step step = luaStep("loop.lua", 500);
     step.onFailure = branchOf(BranchKind::stop);
-    EXPECT_EQ(played(scriptOf({step, comment()})), (Strings{"▶︎ Lua：loop.lua", "✘ Lua 出错：" + std::string(kTimedOut), "⏹ 脚本按要求停止"}));
+    EXPECT_EQ(played(scriptOf({step, Step(StepKind::comment)})), (Strings{"▶︎ Lua：loop.lua", "✘ Lua 出错：" + std::string(kTimedOut), "⏹ 脚本按要求停止"}));
     EXPECT_GE(nowMs(), 500);
     folder.write("long.lua", "local t0 = os.clock() while os.clock() - t0 < 0.05 do end log('done')");
     EXPECT_EQ(played(scriptOf({luaStep("long.lua", 0)}))[1], "done");

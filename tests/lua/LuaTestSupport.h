@@ -57,11 +57,7 @@ class GuardedTest : public ::testing::Test {
 protected:
     void SetUp() override { resetGuard(); }
     void TearDown() override { resetGuard(); }
-    static void resetGuard() {
-        tfg_request_interrupt(0);
-        tfg_set_deadline_ms(0);
-        setLuaGuardClock(nullptr);
-    }
+    static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
 };
 
 }  // namespace tapforge::test
