@@ -1,6 +1,4 @@
-// The guard: neither pcall, coroutines, finalizers nor message handlers let a stopped or
-// timed-out script run on; the replaced coroutine and metatable functions behave as Lua's own;
-// the stack discipline of the shim's run functions.
+// The guard: nothing lets a stopped or timed-out script run on; its replaced functions behave as Lua's own.
 #include <lua.hpp>
 
 #include <pthread.h>
@@ -26,14 +24,13 @@ protected:
         setLuaGuardClock(clock);
         fresh();
     }
-    // A new state: t.stop() requests the interrupt, t.tick() moves virtual time on by 1 ms,
-    // s.started() tells a test on the real clock that the script's loop begins.
+    // t.stop() requests the interrupt, t.tick() moves virtual time on by 1 ms, t.started() says a loop begins.
     void fresh() {
         runtime = LuaRuntime::create();
         ASSERT_TRUE(runtime);
         runtime->registerTable("t", {{"stop", [](LuaRuntime&) { tfg_request_interrupt(1); return 0; }},
-                                     {"tick", [this](LuaRuntime&) { clock->advance(1000); return 0; }}});
-        runtime->registerTable("s", {{"started", [this](LuaRuntime&) { started = true; return 0; }}});
+                                     {"tick", [this](LuaRuntime&) { clock->advance(1000); return 0; }},
+                                     {"started", [this](LuaRuntime&) { started = true; return 0; }}});
     }
     LuaRunOutcome run(const std::string& code) { return runtime->runString(code, "=guard"); }
 
@@ -49,28 +46,20 @@ TEST_F(LuaGuardTest, NoHookIsSetWhileNothingIsPending) {
               LuaRunOutcome::success());
 }
 
-// Virtual clock: the stop comes from a host call, the deadline passes in one.
-TEST_F(LuaGuardTest, PcallAndCoroutinesDoNotSwallowAStopOrATimeout) {
-    for (const std::string code : {"while true do pcall(function() while true do if t.tick then t.tick() end end end) end",
-                                   "while true do xpcall(function() while true do t.tick() end end, function(e) return e end) end",
-                                   "while true do coroutine.resume(coroutine.create(function() while true do t.tick() end end)) end"}) {
-        SCOPED_TRACE(code);
-        EXPECT_NE(run("t.stop() " + code).message.find(kStopped), npos);
-        tfg_request_interrupt(0);
-        const int64_t start = clock->nowMicros();
-        tfg_set_deadline_ms(tfg_now_ms() + 50);
-        EXPECT_NE(run(code).message.find(kTimedOut), npos);
-        EXPECT_EQ(clock->nowMicros() - start, 50'000) << "seen right after the host call that passes the deadline";
-        EXPECT_EQ(tfg_deadline_ms(), 0);
-        tfg_set_deadline_ms(0);   // as the next step does; the state runs normally again
-        EXPECT_EQ(run("local s = 0 for i = 1, 100000 do s = s + i end"), LuaRunOutcome::success());
-    }
+// Virtual clock: the stop comes from a host call, the deadline passes in one and is seen right after it.
+TEST_F(LuaGuardTest, StopOrTimeoutFromAHostCallIsSeenAtOnce) {
+    const std::string code = "while true do xpcall(function() while true do t.tick() end end, function(e) return e end) end";
+    EXPECT_NE(run("t.stop() " + code).message.find(kStopped), npos);
+    tfg_request_interrupt(0);
+    const int64_t start = clock->nowMicros();
+    tfg_set_deadline_ms(tfg_now_ms() + 50);
+    EXPECT_NE(run(code).message.find(kTimedOut), npos);
+    EXPECT_EQ(clock->nowMicros() - start, 50'000);
+    tfg_set_deadline_ms(0);   // as the next step does; the state runs normally again
+    EXPECT_EQ(run("local s = 0 for i = 1, 100000 do s = s + i end"), LuaRunOutcome::success());
 }
 
-// Real clock: the stop comes from another thread, the deadline from the watchdog, while the
-// script runs pure Lua code with no host call to notice them, on a thread that blocks every
-// signal (as the threads a command starts to wait for its own signals do). A stop that came
-// before a finalizer's or handler's loop would find nothing left to stop: those say when it begins.
+// Real clock, pure Lua, on a thread blocking every signal (as a command's threads do); the stop comes from another thread.
 TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
     const char* shapes[] = {
         "while true do pcall(function() while true do end end) end",
@@ -81,32 +70,22 @@ TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
         "local co = coroutine.wrap(function() while true do coroutine.yield() end end) while true do co() end",
         "local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = function() while true do end end}) "
         "coroutine.yield() end) coroutine.resume(co) coroutine.close(co)",
-        // Lua runs finalizers with hooks off, and a message handler inside the hook that raised the guard's error.
-        "setmetatable({}, {__gc = function() s.started() while true do end end}) collectgarbage()",
-        "debug.setmetatable(setmetatable({}, {}), {__gc = function() s.started() while true do end end}) collectgarbage()",
+        // Lua runs finalizers with hooks off, and a handler inside the hook that raised the guard's error.
+        "setmetatable({}, {__gc = function() t.started() while true do end end}) collectgarbage()",
+        "debug.setmetatable(setmetatable({}, {}), {__gc = function() t.started() while true do end end}) collectgarbage()",
         "xpcall(function() while true do end end, function(e) while true do end end)",
-        "xpcall(error, function(e) s.started() while true do end end)",
+        "xpcall(error, function(e) t.started() while true do end end)",
     };
     auto runBlocked = [&](const std::string& code) {
         LuaRunOutcome outcome;
-        std::thread([&] {
-            sigset_t all;
-            sigfillset(&all);
-            pthread_sigmask(SIG_BLOCK, &all, nullptr);
-            outcome = run(code);
-        }).join();
+        std::thread([&] { sigset_t all; sigfillset(&all), pthread_sigmask(SIG_BLOCK, &all, nullptr), outcome = run(code); }).join();
         return outcome.message;
     };
     for (const std::string code : shapes) {
         SCOPED_TRACE(code);
-        resetGuard();
-        fresh();
-        started = false;
-        std::thread stopper([&] {
-            while (!started) std::this_thread::yield();
-            tfg_request_interrupt(1);
-        });
-        EXPECT_NE(runBlocked(code.find("s.started()") == npos ? "s.started() " + code : code).find(kStopped), npos);
+        resetGuard(), fresh(), started = false;
+        std::thread stopper([&] { while (!started) std::this_thread::yield(); tfg_request_interrupt(1); });
+        EXPECT_NE(runBlocked(code.find("t.started()") == npos ? "t.started() " + code : code).find(kStopped), npos);
         stopper.join();
         tfg_request_interrupt(0);
         tfg_set_deadline_ms(tfg_now_ms() + 30);
@@ -118,55 +97,52 @@ TEST_F(LuaGuardTest, StopAndDeadlineFromOutsideEndEveryShape) {
 // A finalizer still pending when the state is closed runs then, at the end of the run.
 TEST_F(LuaGuardTest, LoopingFinalizerRunByClosingTheStateEndsOnStop) {
     setLuaGuardClock(nullptr);
-    ASSERT_EQ(run("kept = setmetatable({}, {__gc = function() s.started() while true do end end})"), LuaRunOutcome::success());
+    ASSERT_EQ(run("kept = setmetatable({}, {__gc = function() t.started() while true do end end})"), LuaRunOutcome::success());
     std::thread closer([&] { runtime.reset(); });
     while (!started) std::this_thread::yield();
     tfg_request_interrupt(1);
     closer.join();
 }
 
-// The state's coroutine functions, xpcall and the two setmetatable are replaced to track or
-// guard the code they run; scripts must not see a difference from Lua's own.
+// Coroutine functions, xpcall and both setmetatable are replaced: scripts must see no difference.
 TEST(GuardedCoroutinesTest, BehaveAsLuasOwn) {
     const char* cases[] = {
-        "local co = coroutine.create(function(a, b) local c = coroutine.yield(a + b) return c * 2, 'end' end) "
-        "local r = {coroutine.resume(co, 1, 2)} r[#r + 1] = coroutine.status(co) "
-        "for _, v in ipairs({coroutine.resume(co, 5)}) do r[#r + 1] = v end "
-        "for _, v in ipairs({coroutine.resume(co)}) do r[#r + 1] = v end return r",
+        "local co = coroutine.create(function(a, b) local c = coroutine.yield(a + b) return c * 2, 'end' end) local r = "
+        "{coroutine.resume(co, 1, 2)} r[#r + 1] = coroutine.status(co) for _, v in ipairs({coroutine.resume(co, 5)}) do r[#r + 1] = v "
+        "end for _, v in ipairs({coroutine.resume(co)}) do r[#r + 1] = v end return r",
         "return {pcall(coroutine.resume, 1)}", "return {pcall(coroutine.resume)}", "return {pcall(coroutine.wrap, 1)}",
         "local f = coroutine.wrap(function() error('boom') end) return {pcall(f)}",
         "local f = coroutine.wrap(function() error({}) end) local ok, e = pcall(f) return {ok, type(e)}",
         "local f = coroutine.wrap(function() return 1 end) f() return {pcall(f)}",
-        "local f = coroutine.wrap(function(...) local n = select('#', ...) coroutine.yield(n, ...) return 'done' end) "
-        "local r = {f(1, nil, 3)} r[#r + 1] = f() return r",
-        "local closed = 'no' local f = coroutine.wrap(function() local x <close> = setmetatable({}, "
-        "{__close = function() closed = 'yes' end}) error('x') end) local ok, e = pcall(f) return {ok, e, closed}",
+        "local f = coroutine.wrap(function(...) local n = select('#', ...) coroutine.yield(n, ...) return 'done' end) local r = {f(1, "
+        "nil, 3)} r[#r + 1] = f() return r",
+        "local closed = 'no' local f = coroutine.wrap(function() local x <close> = setmetatable({}, {__close = function() closed = "
+        "'yes' end}) error('x') end) local ok, e = pcall(f) return {ok, e, closed}",
         "local co = coroutine.running() return {coroutine.resume(co)}",
         "return {coroutine.isyieldable(), select(2, coroutine.running())}",
-        "local log = {} local co = coroutine.create(function() local x <close> = setmetatable({}, "
-        "{__close = function() log[#log + 1] = 'closed' end}) coroutine.yield() end) coroutine.resume(co) "
-        "local r = {coroutine.close(co)} r[#r + 1] = log[1] r[#r + 1] = coroutine.status(co) return r",
+        "local log = {} local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = function() log[#log + 1] "
+        "= 'closed' end}) coroutine.yield() end) coroutine.resume(co) local r = {coroutine.close(co)} r[#r + 1] = log[1] r[#r + 1] = "
+        "coroutine.status(co) return r",
         "local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = function() error('in close') end}) "
         "coroutine.yield() end) coroutine.resume(co) return {coroutine.close(co)}",
         "local co co = coroutine.create(function() return pcall(coroutine.close, co) end) return {coroutine.resume(co)}",
-        "local outer = coroutine.running() local co = coroutine.create(function() return pcall(coroutine.close, outer) end) "
-        "return {coroutine.resume(co)}",
+        "local outer = coroutine.running() local co = coroutine.create(function() return pcall(coroutine.close, outer) end) return "
+        "{coroutine.resume(co)}",
         "local co = coroutine.create(function() error('x') end) coroutine.resume(co) return {coroutine.close(co)}",
         "return {pcall(coroutine.close, 5)}",
         "return {xpcall(function(a, b) return a + b, 'x' end, function(e) return 'h' .. e end, 1, 2)}",
         "return {xpcall(function() error('boom') end, function(e) return 'handled: ' .. e end)}",
-        "return {xpcall(function() error({}) end, function(e) return type(e) end)}",
-        "return {xpcall(error, tostring, 'c handler')}", "return {pcall(xpcall, print)}", "return {pcall(xpcall)}",
-        "local f = coroutine.wrap(function() return xpcall(function() coroutine.yield(1) return 2 end, print) end) "
-        "return {f(), f()}",
+        "return {xpcall(function() error({}) end, function(e) return type(e) end)}", "return {xpcall(error, tostring, 'c handler')}",
+        "return {pcall(xpcall, print)}", "return {pcall(xpcall)}",
+        "local f = coroutine.wrap(function() return xpcall(function() coroutine.yield(1) return 2 end, print) end) return {f(), f()}",
         "local t = setmetatable({}, {__index = function(_, k) return k .. '!' end}) return {t.a, getmetatable(t) ~= nil}",
         "local t = setmetatable({}, {__metatable = 'locked'}) return {pcall(setmetatable, t, {})}",
         "return {pcall(setmetatable, 1, {})}", "return {pcall(setmetatable, {}, 1)}",
         "local t = setmetatable({}, {}) return {setmetatable(t, nil) == t, getmetatable(t)}",
-        "local log = {} do setmetatable({}, {__gc = function(o) log[#log + 1] = type(o) end}) end "
-        "collectgarbage() collectgarbage() return {log[1], #log}",
-        "local log = {} do debug.setmetatable(setmetatable({}, {}), {__gc = function() log[1] = 'dgc' end}) end "
-        "collectgarbage() return {log[1]}",
+        "local log = {} do setmetatable({}, {__gc = function(o) log[#log + 1] = type(o) end}) end collectgarbage() collectgarbage() "
+        "return {log[1], #log}",
+        "local log = {} do debug.setmetatable(setmetatable({}, {}), {__gc = function() log[1] = 'dgc' end}) end collectgarbage() "
+        "return {log[1]}",
         "do setmetatable({}, {__gc = function() error('in gc') end}) end collectgarbage() return {'survived'}",
         "return {debug.setmetatable(5, nil) == 5, pcall(debug.setmetatable, {}, 1)}",
     };

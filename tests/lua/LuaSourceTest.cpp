@@ -1,5 +1,4 @@
-// Loading Lua code from shared files: source text only, regular files only, a size cap; the
-// same rules for the step's file and for load, loadfile, dofile and require inside the state.
+// Source text only, regular files only, a size cap: for the step's file and for the loaders inside the state.
 #include "LuaTestSupport.h"
 #include "lua/LuaShim.h"
 
@@ -34,7 +33,6 @@ TEST_F(LuaSourceTest, OnlyRegularSourceFilesAreRead) {
 }
 
 TEST_F(LuaSourceTest, SizeCapAcceptsAFileAtTheCapAndRefusesOneByteMore) {
-    // Source followed by NUL bytes inside a comment: valid Lua of exactly the cap.
     const std::string atCap = folder.write("big.lua", "return 7 --");
     std::filesystem::resize_file(atCap, kTfgMaxSourceBytes);
     EXPECT_EQ(show(runtime->runFile(atCap)), "7");
@@ -45,21 +43,14 @@ TEST_F(LuaSourceTest, SizeCapAcceptsAFileAtTheCapAndRefusesOneByteMore) {
 TEST_F(LuaSourceTest, LoadersInsideTheStateTakeSourceOnly) {
     folder.write("mod_text.lua", "return {answer = 41 + 1}");
     std::filesystem::copy_file(folder / "chunk.luac", folder / "mod_binary.lua");
-    run("package.path = '" + folder.path().string() + "/?.lua;' .. package.path");
+    run("package.path = '" + folder.path.string() + "/?.lua;' .. package.path");
     const std::string luac = folder / "chunk.luac";
-    EXPECT_EQ(run(R"(local binary = string.dump(function() end)
-                    assert(load(binary) == nil)
-                    local f, message = load(binary, 'x', 'b')
-                    assert(f == nil and message:find('binary chunk'), message)
-                    assert(load('return 1')() == 1)
-                    local g, m = loadfile(')" + luac + R"(')
-                    assert(g == nil and m:find('预编译'), m)
-                    assert(not pcall(dofile, ')" + luac + R"('))
-                    assert(loadfile() == nil and not pcall(dofile))
-                    assert(require('mod_text').answer == 42)
-                    local ok, e = pcall(require, 'mod_binary')
-                    assert(not ok and e:find('预编译'), e)
-                    assert(loadfile(')" + folder / "mod_text.lua" + R"(', 'bt', {})().answer == 42))"),
+    EXPECT_EQ(run(R"(local binary = string.dump(function() end) assert(load(binary) == nil) local f, message = load(binary, 'x', 'b')
+                    assert(f == nil and message:find('binary chunk'), message) assert(load('return 1')() == 1)
+                    local g, m = loadfile(')" + luac + R"(') assert(g == nil and m:find('预编译'), m)
+                    assert(not pcall(dofile, ')" + luac + R"(')) assert(loadfile() == nil and not pcall(dofile))
+                    assert(require('mod_text').answer == 42) local ok, e = pcall(require, 'mod_binary')
+                    assert(not ok and e:find('预编译'), e) assert(loadfile(')" + folder / "mod_text.lua" + R"(', 'bt', {})().answer == 42))"),
               LuaRunOutcome::success());
 }
 

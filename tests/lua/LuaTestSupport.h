@@ -16,9 +16,7 @@
 
 namespace tapforge {
 
-inline void PrintTo(const LuaRunOutcome& outcome, std::ostream* os) {
-    *os << (outcome.succeeded ? "success" : "failure(\"" + outcome.message + "\")");
-}
+inline void PrintTo(const LuaRunOutcome& o, std::ostream* os) { *os << (o.succeeded ? "success" : "failure(\"" + o.message + "\")"); }
 
 }  // namespace tapforge
 
@@ -27,28 +25,18 @@ namespace tapforge::test {
 inline constexpr const char* kStopped = "脚本已被用户中断";
 inline constexpr const char* kTimedOut = "Lua 脚本执行超时";
 
-class ScratchFolder {
-public:
+struct ScratchFolder {
     // Short, so that Lua's chunk names (cut at 60 bytes) show whole paths in messages.
-    ScratchFolder() : path_("/tmp/tfl" + std::to_string(::getpid()) + "-" + std::to_string(++counter_)) {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() { std::filesystem::remove_all(path_, ignored_); }
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-    // Writes `text` to `name` inside the folder (sub-folders created) and returns the full path.
-    std::string write(const std::string& name, const std::string& text) const {
-        std::filesystem::create_directories((path_ / name).parent_path());
-        std::ofstream(path_ / name, std::ios::binary) << text;
+    const std::filesystem::path path = "/tmp/tfl" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    ScratchFolder() { std::filesystem::remove_all(path), std::filesystem::create_directories(path); }
+    ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    std::string write(const std::string& name, const std::string& text) const {   // returns the full path
+        std::filesystem::create_directories((path / name).parent_path());
+        std::ofstream(path / name, std::ios::binary) << text;
         return *this / name;
     }
-
-private:
-    static inline int counter_ = 0;
-    std::filesystem::path path_;
-    std::error_code ignored_;
+    static inline int counter = 0;
 };
 
 // A run's results as "true|5|x|<table>|nil", or "error: message".
@@ -69,11 +57,7 @@ class GuardedTest : public ::testing::Test {
 protected:
     void SetUp() override { resetGuard(); }
     void TearDown() override { resetGuard(); }
-    static void resetGuard() {
-        tfg_request_interrupt(0);
-        tfg_set_deadline_ms(0);
-        setLuaGuardClock(nullptr);
-    }
+    static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
 };
 
 }  // namespace tapforge::test
