@@ -19,16 +19,13 @@ TEST(SimDesktop, ScreensListedInOrderAndThePrimaryIsTheOneAtTheOrigin) {
     sim->addScreen({0, 0, 1920, 1080}, 2.0);
     ASSERT_EQ(sim->screens().size(), 2u);
     EXPECT_EQ(sim->screens()[0].frame, (Rect{1920, 0, 1280, 1024}));
-    EXPECT_EQ(sim->screens()[1].scale, 2.0);
     EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 1920, 1080}));
     EXPECT_EQ(sim->mainScreenScale(), 2.0);
     EXPECT_EQ(sim->screen(1).image.width, 3840);
 }
 
-// Primary 100x50 at scale 1, a scale-2 screen of 40x40 points to its right whose top is 10
-// points lower (window-system frame y = 50 - 10 - 40 = 0), and a screen at negative x above the
-// primary's left part (frame y = 50, so global y = -20). A grab touching the scale-2 screen
-// doubles every pixel; gaps outside the screens are black.
+// Primary 100x50; right of it a scale-2 40x40 screen 10 points lower (frame y 0); above its left part one at
+// negative x (frame y 50, global y -20). A grab touching the scale-2 screen doubles pixels; gaps are black.
 TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
     auto sim = SimDesktop::create();
     sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
@@ -86,15 +83,16 @@ TEST(SimDesktop, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
     EXPECT_TRUE(sim->postedEvents().empty());
 }
 
-TEST(SimDesktop, PostsFromSeveralThreadsAreAllKeptInOrderOfTime) {
+TEST(SimDesktop, PostsAndSleepsFromSeveralThreadsAreAllKeptInOrderOfTime) {
     auto sim = SimDesktop::create();
     Desktop d = sim->desktop();
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i, d.clock->sleepMicros(10)) d.events->postKey(uint16_t(t), Press::down, 0);
+            for (int i = 0; i < 200; ++i, d.clock->sleepMicros(1000)) d.events->postKey(uint16_t(t), Press::down, 0);
         });
     for (auto& t : threads) t.join();
+    EXPECT_EQ(d.clock->nowMicros(), 600'000) << "concurrent sleeps add up";
     const auto events = sim->postedEvents();
     ASSERT_EQ(events.size(), 600u);
     for (size_t i = 1; i < events.size(); ++i) EXPECT_LE(events[i - 1].timeMicros, events[i].timeMicros);
@@ -104,19 +102,19 @@ TEST(SimDesktop, TapDeliversInjectedEventsOnlyWhileRunningAndEnabled) {
     auto sim = SimDesktop::create();
     EventTap& tap = *sim->desktop().tap;
     std::vector<TapEventType> seen;
-    TapEvent click;
-    click.type = TapEventType::leftMouseDown;
-    EXPECT_FALSE(sim->tap().inject(click));
+    const auto inject = [&] {
+        TapEvent click;
+        return click.type = TapEventType::leftMouseDown, sim->tap().inject(click);
+    };
+    EXPECT_FALSE(inject());
     ASSERT_TRUE(tap.start([&](const TapEvent& e) { seen.push_back(e.type); }));
-    EXPECT_TRUE(tap.isRunning());
-    EXPECT_TRUE(sim->tap().inject(click));
+    EXPECT_TRUE(tap.isRunning() && inject());
     sim->tap().disable(TapEventType::tapDisabledByTimeout);
-    EXPECT_FALSE(sim->tap().inject(click));
+    EXPECT_FALSE(inject());
     tap.reenable();
-    EXPECT_EQ(sim->tap().reenableCount(), 1);
-    EXPECT_TRUE(sim->tap().inject(click));
+    EXPECT_TRUE(sim->tap().reenableCount() == 1 && inject());
     tap.stop();
-    EXPECT_FALSE(sim->tap().inject(click));
+    EXPECT_FALSE(inject());
     EXPECT_EQ(seen, (std::vector<TapEventType>{TapEventType::leftMouseDown, TapEventType::tapDisabledByTimeout,
                                                TapEventType::leftMouseDown}));
     sim->tap().setCreationFails(true);
@@ -133,8 +131,7 @@ TEST(SimDesktop, ScreenshotDesktopIsOneScaleOneDisplayOfTheImageAndKeepsNoEvents
     ASSERT_TRUE(sim->grab({0, 0, 30, 20}, out));
     EXPECT_EQ(out.pixels, shot.pixels);
     // A long dry run must not grow with every event it posts.
-    EXPECT_TRUE(sim->postMove({5, 6}));
-    EXPECT_TRUE(sim->postKey(1, Press::down, 0));
+    EXPECT_TRUE(sim->postMove({5, 6}) && sim->postKey(1, Press::down, 0));
     EXPECT_TRUE(sim->postedEvents().empty());
     EXPECT_EQ(sim->pointer(), (Point{5, 6}));
 }
