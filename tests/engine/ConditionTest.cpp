@@ -80,7 +80,7 @@ TEST_F(Checks, Colour) {
         {.name = "a stop while polling logs the last details and takes no branch",
          .script = scriptOf({colorStep({colorPoint(10, 10, 255, 0, 0)}, true, 5000, 200), clickStep(1, 1)}),
          .log = {kStart2, "✘ 颜色判断未通过 ×#FF0000→#FFFFFF", "⏹ 已手动停止"},
-         .events = Lines{}, .endMs = 350, .grabs = 2, .arrange = [&] { stopAt(350); }},
+         .events = Lines{}, .endMs = 350, .grabs = 2, .arrange = [&] { pressAt(350); }},
     });
 }
 

@@ -35,9 +35,9 @@ TEST_F(RunLoop, Plays) {
          .endMs = 1050, .end = End::finished, .cycles = 3},
         {.name = "endless until stopped, during a wait",
          .script = scriptOf({delayStep(300)}, 0), .log = endless({"—— 第 3 轮结束，重新开始 ——", "⏹ 已手动停止"}),
-         .endMs = 1000, .end = End::stopped, .cycles = 3, .arrange = [&] { stopAt(1000); }},
+         .endMs = 1000, .end = End::stopped, .cycles = 3, .arrange = [&] { pressAt(1000); }},
         {.name = "a negative count is endless too",
-         .script = scriptOf({delayStep(300)}, -2), .endMs = 1000, .cycles = 3, .arrange = [&] { stopAt(1000); }},
+         .script = scriptOf({delayStep(300)}, -2), .endMs = 1000, .cycles = 3, .arrange = [&] { pressAt(1000); }},
         {.name = "empty", .script = scriptOf({}), .log = {"脚本为空，没有可执行的步骤"}, .events = Lines{}, .end = End::empty},
         {.name = "a Lua step without a host fails",
          .script = scriptOf({lua, clickStep(1, 1)}), .log = {kStart2, "⚠️ Lua 运行时不可用", "⏹ 脚本按要求停止"},
@@ -56,11 +56,11 @@ TEST_F(RunLoop, Plays) {
         {.name = "a stop during a click lets it complete",
          .script = scriptOf({clickStep(1, 1), clickStep(2, 2)}), .log = {kStart2, "⏹ 已手动停止"},
          .events = Lines{"0ms button left down (1,1) flags 0x0 click 1", "20ms button left up (1,1) flags 0x0 click 1"},
-         .arrange = [&] { stopAt(10); }},
+         .arrange = [&] { pressAt(10); }},
         {.name = "a stop during a 600 s drag ends the move and releases the button where it stopped",
          .script = scriptOf({clickStep(10, 10, ClickKind::down), drag, clickStep(700, 500, ClickKind::up)}),
          .log = {"▶︎ 开始执行「测试」，共 3 个步骤，循环 1 次", "⏹ 已手动停止"},
-         .arrange = [&] { stopAt(1000); },
+         .arrange = [&] { pressAt(1000); },
          .then = [&] {
              EXPECT_LE(nowMs(), 1050) << "the move must end within a stop-check slice";
              const auto posted = sim->postedEvents();
@@ -139,7 +139,7 @@ TEST_F(RunLoop, PressedKeysAndButtonsAreReleasedInReverseOrderAfterAnyEnd) {
     expectPlays({
         {.name = "end of script", .script = pressing({}), .then = reversed},
         {.name = "branch stop", .script = pressing({stopBranch, clickStep(1, 1)}), .then = reversed},
-        {.name = "user stop", .script = pressing({delayStep(10000)}), .arrange = [&] { stopAt(500); }, .then = reversed},
+        {.name = "user stop", .script = pressing({delayStep(10000)}), .arrange = [&] { pressAt(500); }, .then = reversed},
     });
 }
 

@@ -23,15 +23,10 @@ using platform::sim::SimDesktop;
 using Lines = std::vector<std::string>;
 
 template <class Set>
-Step stepOf(StepKind kind, Set set) {
-    Step s(kind);
-    set(s);
-    return s;
-}
+Step stepOf(StepKind kind, Set set) { Step s(kind); return set(s), s; }
 inline Step delayStep(int64_t ms) { return stepOf(StepKind::delay, [&](Step& s) { s.delayMs = ms; }); }
 inline Step clickStep(double x, double y, ClickKind kind = ClickKind::click, MouseButton button = MouseButton::left) {
-    return stepOf(StepKind::mouseClick,
-                  [&](Step& s) { s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button; });
+    return stepOf(StepKind::mouseClick, [&](Step& s) { s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button; });
 }
 inline Step keyStep(std::optional<uint16_t> code, KeyEventKind kind = KeyEventKind::press, ModifierSet modifiers = {}) {
     return stepOf(StepKind::keyPress, [&](Step& s) { s.keyCode = code, s.keyKind = kind, s.modifiers = modifiers; });
@@ -45,10 +40,7 @@ inline Step colorStep(std::vector<ColorPoint> points, bool wait = false, int64_t
         s.colorPoints = std::move(points), s.waitForCondition = wait, s.timeoutMs = timeoutMs, s.pollMs = pollMs;
     });
 }
-inline BranchTarget branchOf(BranchKind kind) {
-    BranchTarget b;
-    return b.kind = kind, b;
-}
+inline BranchTarget branchOf(BranchKind kind) { BranchTarget b; return b.kind = kind, b; }
 inline Step withBranches(Step step, BranchTarget onSuccess, BranchTarget onFailure) {
     return step.onSuccess = std::move(onSuccess), step.onFailure = std::move(onFailure), step;
 }
@@ -84,11 +76,7 @@ protected:
         sim->addScreen({0, 0, 800, 600}, 1.0, {255, 255, 255, 255});
         makeRunner({});
     }
-    void fresh() {
-        sim = SimDesktop::create();
-        log.clear();
-        setUpDesktop();
-    }
+    void fresh() { sim = SimDesktop::create(), log.clear(), setUpDesktop(); }
 
     void makeRunner(std::shared_ptr<LuaStepHost> lua, std::function<double(double, double)> uniform = {}) {
         useServices({sim->desktop(), loop.poster(), std::move(lua), std::move(uniform)});
@@ -143,7 +131,6 @@ protected:
             done.get_future().wait();
         });
     }
-    void stopAt(int64_t ms) { pressAt(ms); }
 
     Lines events() const {
         Lines out;

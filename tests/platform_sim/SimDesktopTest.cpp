@@ -11,26 +11,19 @@ namespace {
 
 constexpr Rgba kBlack{0, 0, 0, 255}, kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
 
-TEST(SimDesktop, ScreensListedInOrderAndThePrimaryIsTheOneAtTheOrigin) {
+// Primary 100x50 (listed second); right of it a scale-2 40x40 screen 10 points lower (frame y 0); above its left
+// part one at negative x (frame y 50, global y -20). A grab touching the scale-2 screen doubles pixels; gaps are black.
+TEST(SimDesktop, ScreensAndGrabsAcrossThemScalesAndGaps) {
     auto sim = SimDesktop::create();
-    EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 0, 0}));
-    EXPECT_EQ(sim->mainScreenScale(), 1.0);
-    sim->addScreen({1920, 0, 1280, 1024}, 1.0);
-    sim->addScreen({0, 0, 1920, 1080}, 2.0);
-    ASSERT_EQ(sim->screens().size(), 2u);
-    EXPECT_EQ(sim->screens()[0].frame, (Rect{1920, 0, 1280, 1024}));
-    EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 1920, 1080}));
-    EXPECT_EQ(sim->mainScreenScale(), 2.0);
-    EXPECT_EQ(sim->screen(1).image.width, 3840);
-}
-
-// Primary 100x50; right of it a scale-2 40x40 screen 10 points lower (frame y 0); above its left part one at
-// negative x (frame y 50, global y -20). A grab touching the scale-2 screen doubles pixels; gaps are black.
-TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
+    EXPECT_TRUE(sim->mainDisplayBounds() == (Rect{0, 0, 0, 0}) && sim->mainScreenScale() == 1.0);
     sim->addScreen({100, 0, 40, 40}, 2.0, kGreen);
+    EXPECT_EQ(sim->mainScreenScale(), 2.0) << "no screen at the origin yet: the first one";
+    sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
     sim->addScreen({-30, 50, 60, 20}, 1.0, kBlue);
+    ASSERT_EQ(sim->screens().size(), 3u);
+    EXPECT_EQ(sim->screens()[2].frame, (Rect{-30, 50, 60, 20}));
+    EXPECT_TRUE(sim->mainDisplayBounds() == (Rect{0, 0, 100, 50}) && sim->mainScreenScale() == 1.0);
+    EXPECT_EQ(sim->screen(0).image.width, 80);
     RgbaImage out, other;
     // Points x < 100 on the primary, x >= 100 and 10 <= y < 50 on the second screen.
     ASSERT_TRUE(sim->grab({90, 0, 20, 20}, out));
