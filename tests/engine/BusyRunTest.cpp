@@ -60,8 +60,7 @@ TEST_P(BusyRun, MainThreadKeepsItsTurnsAndStopEndsTheRun) {
     EXPECT_LE(mostPending.load(), 1) << "the worker queued more than one task at a time";
     EXPECT_GT(firedWhileBusy, 10) << "the main thread's timer starved";
     // Loose bounds (shared machines, sanitizers); the 50 ms target is the benchmark's (bench_engine busyRun).
-    EXPECT_LT(worstMs, 1000);
-    EXPECT_LT(stopMs, 1000);
+    EXPECT_TRUE(worstMs < 1000 && stopMs < 1000) << worstMs << " " << stopMs;
     EXPECT_EQ(log.back(), "⏹ 已手动停止");
 }
 

@@ -40,13 +40,10 @@ TEST(SimDesktop, ScreensAndGrabsAcrossThemScalesAndGaps) {
         const uint8_t* px = p.image.pixel(p.x, p.y);
         EXPECT_EQ((Rgba{px[0], px[1], px[2], px[3]}), p.colour) << p.x << "," << p.y;
     }
-    EXPECT_FALSE(sim->grab({10, 10, 0, 5}, out));
-    EXPECT_FALSE(sim->grab(Rect::null(), out));
-    EXPECT_FALSE(sim->grab({1000, 1000, 10, 10}, out));
+    for (Rect bad : {Rect{10, 10, 0, 5}, Rect::null(), Rect{1000, 1000, 10, 10}}) EXPECT_FALSE(sim->grab(bad, out));
     const uint8_t* buffer = out.pixels.data();   // a smaller grab into it needs no new memory
     ASSERT_TRUE(sim->grab({0, 0, 10, 10}, out));
-    EXPECT_EQ(out.pixels.data(), buffer);
-    EXPECT_EQ(out.pixels.size(), 400u);
+    EXPECT_TRUE(out.pixels.data() == buffer && out.pixels.size() == 400u);
     sim->setGrabFails(true);
     EXPECT_FALSE(sim->grab({0, 0, 10, 10}, out));
     EXPECT_EQ(sim->grabCount(), 7);
@@ -57,10 +54,7 @@ TEST(SimDesktop, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
     sim->setPointer({5, 6});
     Desktop d = sim->desktop();
     std::vector<Point> pointer{sim->pointerLocation().value()};
-    const auto posted = [&](bool ok) {
-        EXPECT_TRUE(ok);
-        pointer.push_back(sim->pointer());
-    };
+    const auto posted = [&](bool ok) { pointer.push_back(sim->pointer()); EXPECT_TRUE(ok); };
     posted(d.events->postButton(PointerButton::right, Press::down, {10, 20}, kFlagShift, 1));
     d.clock->sleepMs(20);
     posted(d.events->postButton(PointerButton::right, Press::up, {10, 20}, kFlagShift, 1));
