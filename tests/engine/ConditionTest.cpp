@@ -43,20 +43,17 @@ protected:
 };
 
 TEST_F(Checks, Colour) {
-    const Step red = failureStops(colorStep({colorPoint(10, 10, 255, 0, 0)}));
     Step dotAndWhite = failureStops(colorStep({colorPoint(20, 20, 0x10, 0xAA, 0x05), colorPoint(10, 10, 250, 250, 250)}));
     Step anyOf = dotAndWhite, off = colorStep({colorPoint(10, 10, 255, 255, 255)});
     anyOf.colorMode = MatchMode::any;
     off.colorPoints[0].enabled = false, off.colorPoints.push_back(off.colorPoints[0]);
-    const auto single = [&](bool wait, int64_t timeoutMs) {
-        Step s = red;
-        s.waitForCondition = wait, s.timeoutMs = timeoutMs;
-        return Play{.name = "a single attempt " + std::to_string(timeoutMs), .script = scriptOf({s}),
-                    .log = {kStart1, "✘ 颜色判断未通过 ×#FF0000→#FFFFFF", kStopped}, .endMs = 0, .grabs = 1};
-    };
     const auto dot = [&] { sim->fill({20, 20, 1, 1}, {0x12, 0xAB, 0x00, 255}); };
-    const auto waiting = [&](int64_t timeoutMs, int64_t pollMs) {
-        return scriptOf({failureStops(colorStep({colorPoint(10, 10, 255, 0, 0)}, true, timeoutMs, pollMs))});
+    const auto waiting = [&](int64_t timeoutMs, int64_t pollMs, bool wait = true) {
+        return scriptOf({failureStops(colorStep({colorPoint(10, 10, 255, 0, 0)}, wait, timeoutMs, pollMs))});
+    };
+    const auto single = [&](bool wait, int64_t timeoutMs) {
+        return Play{.name = "a single attempt " + std::to_string(timeoutMs), .script = waiting(timeoutMs, 200, wait),
+                    .log = {kStart1, "✘ 颜色判断未通过 ×#FF0000→#FFFFFF", kStopped}, .endMs = 0, .grabs = 1};
     };
     expectPlays({
         // The 3 x 3 average around (20, 20) mixes the dot with white: all fails on it, any passes on the second.
@@ -67,10 +64,8 @@ TEST_F(Checks, Colour) {
         single(false, 5000), single(true, 0), single(true, -10),
         // Attempts at 0, 30, 60, 90 and 120 ms: the last one starts before the deadline check fails.
         {.name = "the poll interval is at least 30 ms", .script = waiting(100, 10), .endMs = 120, .grabs = 5},
-        {.name = "waits until the colour appears",
-         .script = waiting(5000, 200),
-         .log = {kStart1, "✔︎ 颜色判断通过 √#FF0000→#FF0000", kDone},
-         .endMs = 600, .grabs = 4,
+        {.name = "waits until the colour appears", .script = waiting(5000, 200),
+         .log = {kStart1, "✔︎ 颜色判断通过 √#FF0000→#FF0000", kDone}, .endMs = 600, .grabs = 4,
          .arrange = [&] { sim->clock().atMs(500, [&] { sim->fill({0, 0, 50, 50}, {255, 0, 0, 255}); }); }},
         {.name = "disabled points only warn",
          .script = scriptOf({failureStops(off)}), .log = {kStart1, "⚠️ 颜色判断没有可用的颜色点", kStopped}, .grabs = 0},
