@@ -1,5 +1,4 @@
-// Runs that never wait: the main thread keeps its turns, the log queue stays bounded without losing
-// order, stop ends them at once, and a run that ignores a stop is reported.
+// Runs that never wait: the main thread keeps its turns, the log stays bounded, stops are prompt or reported.
 #include <atomic>
 #include <regex>
 #include <thread>
@@ -15,11 +14,11 @@ enum class ClockKind { system, dryRun };
 
 class BusyRun : public RunnerFixture, public ::testing::WithParamInterface<std::tuple<Loop, ClockKind>> {
 protected:
-    // A runner on `kind` of clock whose tasks queued on the main loop and not yet run are counted.
+    // A runner on `kind` of clock; its tasks queued on the main loop and not yet run are counted.
     void useClock(ClockKind kind) {
         platform::Desktop desktop = sim->desktop();
-        if (kind == ClockKind::system) desktop.clock = std::make_shared<platform::SystemClock>();
-        else desktop.clock = std::make_shared<SimClock>(SimClock::Mode::dryRun);
+        desktop.clock = kind == ClockKind::system ? std::shared_ptr<platform::Clock>(std::make_shared<platform::SystemClock>())
+                                                  : std::make_shared<SimClock>(SimClock::Mode::dryRun);
         useServices({desktop, [this, inner = loop.poster()](std::function<void()> task) {
                          const int now = ++pending;
                          for (int seen = mostPending; now > seen && !mostPending.compare_exchange_weak(seen, now);) {}
@@ -34,10 +33,8 @@ TEST_P(BusyRun, MainThreadKeepsItsTurnsAndStopEndsTheRun) {
     const auto [loopKind, clockKind] = GetParam();
     useClock(clockKind);
     Step first(loopKind == Loop::gotoOnly ? StepKind::comment : loopKind == Loop::logging ? StepKind::keyPress : StepKind::delay);
-    first.delayMs = 1;
     Step back(StepKind::goTo);
-    back.gotoStepID = first.id;
-
+    first.delayMs = 1, back.gotoStepID = first.id;
     // A timer of the main thread: a task posted every millisecond, timed from post to run.
     std::atomic<bool> ticking{true};
     int fired = 0;
@@ -59,13 +56,11 @@ TEST_P(BusyRun, MainThreadKeepsItsTurnsAndStopEndsTheRun) {
     ticking = false;
     timer.join();
     loop.drain();
-
     ASSERT_TRUE(ended) << "the run ignored the stop";
     EXPECT_LE(mostPending.load(), 1) << "the worker queued more than one task at a time";
     EXPECT_GT(firedWhileBusy, 10) << "the main thread's timer starved";
     // Loose bounds (shared machines, sanitizers); the 50 ms target is the benchmark's (bench_engine busyRun).
-    EXPECT_LT(worstMs, 1000);
-    EXPECT_LT(stopMs, 1000);
+    EXPECT_TRUE(worstMs < 1000 && stopMs < 1000) << worstMs << " " << stopMs;
     EXPECT_EQ(log.back(), "⏹ 已手动停止");
 }
 
@@ -73,8 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Loops, BusyRun,
                          ::testing::Combine(::testing::Values(Loop::gotoOnly, Loop::logging, Loop::shortDelay),
                                             ::testing::Values(ClockKind::system, ClockKind::dryRun)));
 
-// A worker that outruns the main thread: the oldest undelivered lines go, one line says how many,
-// and what remains arrives in order. Pass lines are numbered, so every gap is accounted for.
+// The oldest undelivered lines go, one line says how many, the rest arrive in order: numbered passes account for every gap.
 TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
     useClock(ClockKind::dryRun);
     runner->start(scriptOf({Step(StepKind::comment)}, 0), std::nullopt);
@@ -100,21 +94,15 @@ TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
 }
 
 // A Lua host that ignores the interrupt until the test lets it go.
-class StuckHost final : public LuaStepHost {
-public:
+struct StuckHost final : LuaStepHost {
     void setUpRun(const LuaRunContext&) override {}
     void tearDownRun() override {}
     void setInterrupt(bool) override {}
-    LuaStepResult runStep(const Step&) override {
-        entered.set_value();
-        release.get_future().wait();
-        return LuaStepResult::passed();
-    }
+    LuaStepResult runStep(const Step&) override { return entered.set_value(), release.get_future().wait(), LuaStepResult::passed(); }
     std::promise<void> entered, release;
 };
 
-// Reported while it lasts; then either the owner quits without waiting for the stuck worker for
-// ever, or the worker comes back and the report clears.
+// Reported while it lasts; then the owner quits without waiting for ever, or the worker returns and the report clears.
 TEST_F(BusyRun, RunThatIgnoresAStopIsReported) {
     bool overdueSeen = false;
     for (bool leaveBehind : {false, true}) {

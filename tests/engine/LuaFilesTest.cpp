@@ -19,26 +19,23 @@ TEST(LuaFiles, ResolutionOrderIsBaseThenScriptsFolderThenCurrentDirectory) {
     const char* oldXdg = std::getenv("XDG_DATA_HOME");
     const std::string savedXdg = oldXdg ? oldXdg : "";
     setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    const auto touch = [](const fs::path& path) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "return true\n";
-    };
     fs::create_directories(cwd);
     fs::current_path(cwd);
-
-    touch(cwd / "x.lua");
-    EXPECT_EQ(resolveLuaFile("x.lua", base), cwd / "x.lua");
-    touch(scripts / "x.lua");
-    EXPECT_EQ(resolveLuaFile("x.lua", base), scripts / "x.lua");
-    touch(base / "x.lua");
-    EXPECT_EQ(resolveLuaFile("x.lua", base), base / "x.lua");
-    EXPECT_EQ(resolveLuaFile("x.lua", std::nullopt), scripts / "x.lua") << "no base folder: skip it";
-    touch(base / "lib" / "y.lua");
-    EXPECT_EQ(resolveLuaFile("lib/y.lua", base), base / "lib" / "y.lua");
-    EXPECT_EQ(resolveLuaFile("missing.lua", base), std::nullopt);
-    fs::create_directories(base / "dir.lua");
-    EXPECT_EQ(resolveLuaFile("dir.lua", base), std::nullopt) << "a folder is not a Lua file";
-
+    const struct {
+        fs::path added, name;   // each row adds a file, then resolves a name
+        std::optional<fs::path> base, expected;
+    } rows[] = {{cwd / "x.lua", "x.lua", base, cwd / "x.lua"},
+                {scripts / "x.lua", "x.lua", base, scripts / "x.lua"},
+                {base / "x.lua", "x.lua", base, base / "x.lua"},
+                {{}, "x.lua", std::nullopt, scripts / "x.lua"},   // no base folder: skip it
+                {base / "lib" / "y.lua", "lib/y.lua", base, base / "lib" / "y.lua"},
+                {{}, "missing.lua", base, std::nullopt},
+                {base / "dir.lua" / "z.lua", "dir.lua", base, std::nullopt}};   // a folder is not a Lua file
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.added.empty()) fs::create_directories(row.added.parent_path()), std::ofstream(row.added) << "return true\n";
+        EXPECT_EQ(resolveLuaFile(row.name, row.base), row.expected);
+    }
     fs::current_path(previous);
     fs::remove_all(root);
     oldXdg ? setenv("XDG_DATA_HOME", savedXdg.c_str(), 1) : unsetenv("XDG_DATA_HOME");

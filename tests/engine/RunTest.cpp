@@ -1,5 +1,4 @@
-// The run loop on the virtual clock: passes, loop counts, pacing, the caller's bounds and speed,
-// pause and stop, how each run reports its end, and what stays pressed afterwards.
+// The run loop on the virtual clock: passes, pacing, bounds, speed, pause and stop, how a run ends.
 #include "RunnerFixture.h"
 
 namespace tapforge::test {
@@ -24,10 +23,9 @@ TEST_F(RunLoop, Plays) {
     const Step never = colorStep({colorPoint(5, 5, 0, 0, 0, 0)}, true, 2000, 200);
     const Step slowMove = stepOf(StepKind::mouseMove, [](Step& s) { s.x = 100, s.hasPoint = true, s.moveDurationMs = 768; });
     const Step drag = stepOf(StepKind::mouseMove, [](Step& s) { s.x = 700, s.y = 500, s.hasPoint = true, s.moveDurationMs = 600'000; });
-    const Lines endless{"▶︎ 开始执行「测试」，共 1 个步骤，无限循环", "—— 第 1 轮结束，重新开始 ——", "—— 第 2 轮结束，重新开始 ——"};
-    const auto plus = [](Lines lines, const Lines& more) {
-        lines.insert(lines.end(), more.begin(), more.end());
-        return lines;
+    const auto endless = [](Lines tail) {
+        Lines lines{"▶︎ 开始执行「测试」，共 1 个步骤，无限循环", "—— 第 1 轮结束，重新开始 ——", "—— 第 2 轮结束，重新开始 ——"};
+        return lines.insert(lines.end(), tail.begin(), tail.end()), lines;
     };
 
     expectPlays({
@@ -36,10 +34,10 @@ TEST_F(RunLoop, Plays) {
          .log = {"▶︎ 开始执行「测试」，共 2 个步骤，循环 3 次", "—— 第 1 轮结束，重新开始 ——", "—— 第 2 轮结束，重新开始 ——", kDone},
          .endMs = 1050, .end = End::finished, .cycles = 3},
         {.name = "endless until stopped, during a wait",
-         .script = scriptOf({delayStep(300)}, 0), .log = plus(endless, {"—— 第 3 轮结束，重新开始 ——", "⏹ 已手动停止"}),
-         .endMs = 1000, .end = End::stopped, .cycles = 3, .arrange = [&] { stopAt(1000); }},
+         .script = scriptOf({delayStep(300)}, 0), .log = endless({"—— 第 3 轮结束，重新开始 ——", "⏹ 已手动停止"}),
+         .endMs = 1000, .end = End::stopped, .cycles = 3, .arrange = [&] { pressAt(1000); }},
         {.name = "a negative count is endless too",
-         .script = scriptOf({delayStep(300)}, -2), .endMs = 1000, .cycles = 3, .arrange = [&] { stopAt(1000); }},
+         .script = scriptOf({delayStep(300)}, -2), .endMs = 1000, .cycles = 3, .arrange = [&] { pressAt(1000); }},
         {.name = "empty", .script = scriptOf({}), .log = {"脚本为空，没有可执行的步骤"}, .events = Lines{}, .end = End::empty},
         {.name = "a Lua step without a host fails",
          .script = scriptOf({lua, clickStep(1, 1)}), .log = {kStart2, "⚠️ Lua 运行时不可用", "⏹ 脚本按要求停止"},
@@ -58,11 +56,11 @@ TEST_F(RunLoop, Plays) {
         {.name = "a stop during a click lets it complete",
          .script = scriptOf({clickStep(1, 1), clickStep(2, 2)}), .log = {kStart2, "⏹ 已手动停止"},
          .events = Lines{"0ms button left down (1,1) flags 0x0 click 1", "20ms button left up (1,1) flags 0x0 click 1"},
-         .arrange = [&] { stopAt(10); }},
+         .arrange = [&] { pressAt(10); }},
         {.name = "a stop during a 600 s drag ends the move and releases the button where it stopped",
          .script = scriptOf({clickStep(10, 10, ClickKind::down), drag, clickStep(700, 500, ClickKind::up)}),
          .log = {"▶︎ 开始执行「测试」，共 3 个步骤，循环 1 次", "⏹ 已手动停止"},
-         .arrange = [&] { stopAt(1000); },
+         .arrange = [&] { pressAt(1000); },
          .then = [&] {
              EXPECT_LE(nowMs(), 1050) << "the move must end within a stop-check slice";
              const auto posted = sim->postedEvents();
@@ -72,7 +70,7 @@ TEST_F(RunLoop, Plays) {
              for (size_t i = 1; i + 1 < posted.size(); ++i) EXPECT_EQ(posted[i].kind, PostedEvent::Kind::move);
          }},
         {.name = "time limit ends a wait at its moment",
-         .script = scriptOf({delayStep(1000)}, 0), .log = plus(endless, {"⏹ 已到运行时间上限（2500 ms）"}),
+         .script = scriptOf({delayStep(1000)}, 0), .log = endless({"⏹ 已到运行时间上限（2500 ms）"}),
          .endMs = 2500, .end = End::timeLimit, .options = {.timeLimitMs = 2500, .stepLimit = {}}},
         {.name = "time limit ends a condition wait",
          .script = scriptOf({never}), .endMs = 700, .end = End::timeLimit, .options = {.timeLimitMs = 700, .stepLimit = {}}},
@@ -90,67 +88,52 @@ TEST_F(RunLoop, Plays) {
          .then = [&] {
              const auto posted = sim->postedEvents();
              ASSERT_EQ(posted.size(), 2u + 12u);
-             EXPECT_EQ(posted[0].timeMs(), 250);
-             EXPECT_EQ(posted[1].timeMs(), 270);
-             EXPECT_EQ(posted[2].timeMs(), 370);
+             EXPECT_TRUE(posted[0].timeMs() == 250 && posted[1].timeMs() == 270 && posted[2].timeMs() == 370);
          }},
     });
 }
 
+// An idle pause or stop is ignored and must not leak into the next run.
 TEST_F(RunLoop, PauseFreezesTheRemainingWaitAndAStopWhilePausedEndsTheRun) {
     for (bool resume : {true, false}) {
         SCOPED_TRACE(resume);
         fresh();
-        sim->clock().atMs(3000, [this] { onMain([this] { runner->togglePause(); }); });
+        runner->togglePause(), runner->stop(), pressAt(3000, true);
+        EXPECT_FALSE(runner->isPaused());
         runner->start(scriptOf({delayStep(10000), clickStep(1, 1)}), std::nullopt);
         ASSERT_TRUE(loop.runUntil([&] { return runner->isPaused(); }, std::chrono::seconds(10)));
         // Real time passes; a worker that ignored the pause would reach the click meanwhile.
         loop.runUntil([] { return false; }, std::chrono::milliseconds(100));
-        EXPECT_EQ(nowMs(), 3000);
-        EXPECT_TRUE(sim->postedEvents().empty());
+        EXPECT_TRUE(nowMs() == 3000 && sim->postedEvents().empty());
         resume ? runner->togglePause() : runner->stop();
         ASSERT_TRUE(loop.runUntil([&] { return !runner->isRunning(); }, std::chrono::seconds(10)));
         EXPECT_FALSE(runner->isPaused());
         EXPECT_EQ(nowMs(), resume ? 10020 : 3000);
-        const Lines clicked{"10000ms button left down (1,1) flags 0x0 click 1", "10020ms button left up (1,1) flags 0x0 click 1"};
-        EXPECT_EQ(events(), resume ? clicked : Lines{});
-        Lines expected{"▶︎ 开始执行「测试」，共 2 个步骤，循环 1 次", "已暂停", resume ? "继续执行" : "⏹ 已手动停止"};
-        if (resume) expected.push_back("✔︎ 全部循环执行完毕");
-        EXPECT_EQ(log, expected);
+        EXPECT_EQ(events(), (resume ? Lines{"10000ms button left down (1,1) flags 0x0 click 1", "10020ms button left up (1,1) flags 0x0 click 1"}
+                                    : Lines{}));
+        EXPECT_EQ(log, (resume ? Lines{kStart2, "已暂停", "继续执行", kDone} : Lines{kStart2, "已暂停", "⏹ 已手动停止"}));
     }
 }
 
-TEST_F(RunLoop, TogglePauseAndStopAreIgnoredWhenIdle) {
-    runner->togglePause();
-    runner->stop();
-    EXPECT_FALSE(runner->isPaused());
-    EXPECT_TRUE(log.empty());
-    play(scriptOf({clickStep(1, 1)}));
-    EXPECT_EQ(log.back(), "✔︎ 全部循环执行完毕") << "an idle stop must not leak into the next run";
-}
-
-// Whatever ends the run, what the script pressed is released (checked for every play), in
-// reverse order of pressing: the button first, then S, then ⌘ and ⇧.
+// Whatever ends the run, what it pressed is released in reverse order: the button, S, ⌘, ⇧.
 TEST_F(RunLoop, PressedKeysAndButtonsAreReleasedInReverseOrderAfterAnyEnd) {
     const Step stopBranch = withBranches(colorStep({colorPoint(10, 10, 255, 255, 255)}), branchOf(BranchKind::stop), {});
-    const auto pressing = [](std::vector<Step> tail) {
-        std::vector<Step> steps{keyStep(1, KeyEventKind::down, ModifierSet::command() | ModifierSet::shift()),
-                                clickStep(3, 3, ClickKind::down, MouseButton::right)};
-        steps.insert(steps.end(), tail.begin(), tail.end());
+    const auto pressing = [](std::vector<Step> steps) {
+        steps.insert(steps.begin(), {keyStep(1, KeyEventKind::down, ModifierSet::command() | ModifierSet::shift()),
+                                     clickStep(3, 3, ClickKind::down, MouseButton::right)});
         return scriptOf(steps);
     };
     const auto reversed = [&] {
-        Lines untimed;
-        for (const std::string& e : events()) untimed.push_back(e.substr(e.find(' ') + 1));
+        Lines untimed = events();
         ASSERT_GE(untimed.size(), 4u);
-        EXPECT_EQ(Lines(untimed.end() - 4, untimed.end()),
-                  (Lines{"button right up (3,3) flags 0x120000 click 1", "key up 1 flags 0x120000", "key up 55 flags 0x20000",
-                         "key up 56 flags 0x0"}));
+        for (std::string& e : untimed) e.erase(0, e.find(' ') + 1);
+        EXPECT_EQ(Lines(untimed.end() - 4, untimed.end()), (Lines{"button right up (3,3) flags 0x120000 click 1", "key up 1 flags 0x120000",
+                                                                "key up 55 flags 0x20000", "key up 56 flags 0x0"}));
     };
     expectPlays({
         {.name = "end of script", .script = pressing({}), .then = reversed},
         {.name = "branch stop", .script = pressing({stopBranch, clickStep(1, 1)}), .then = reversed},
-        {.name = "user stop", .script = pressing({delayStep(10000)}), .arrange = [&] { stopAt(500); }, .then = reversed},
+        {.name = "user stop", .script = pressing({delayStep(10000)}), .arrange = [&] { pressAt(500); }, .then = reversed},
     });
 }
 

@@ -1,5 +1,4 @@
-// Shared set-up of the engine tests: a runner on a simulated 800 x 600 white desktop with the
-// purely virtual clock, a main loop standing in for the main thread, and small step builders.
+// A runner on a simulated 800 x 600 white desktop with a virtual clock, a main loop, step builders.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,42 +23,30 @@ using platform::sim::SimDesktop;
 using Lines = std::vector<std::string>;
 
 template <class Set>
-Step stepOf(StepKind kind, Set set) {
-    Step s(kind);
-    set(s);
-    return s;
-}
+Step stepOf(StepKind kind, Set set) { Step s(kind); return set(s), s; }
 inline Step delayStep(int64_t ms) { return stepOf(StepKind::delay, [&](Step& s) { s.delayMs = ms; }); }
 inline Step clickStep(double x, double y, ClickKind kind = ClickKind::click, MouseButton button = MouseButton::left) {
-    return stepOf(StepKind::mouseClick,
-                  [&](Step& s) { s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button; });
+    return stepOf(StepKind::mouseClick, [&](Step& s) { s.x = x, s.y = y, s.hasPoint = true, s.clickKind = kind, s.mouseButton = button; });
 }
 inline Step keyStep(std::optional<uint16_t> code, KeyEventKind kind = KeyEventKind::press, ModifierSet modifiers = {}) {
     return stepOf(StepKind::keyPress, [&](Step& s) { s.keyCode = code, s.keyKind = kind, s.modifiers = modifiers; });
 }
 inline ColorPoint colorPoint(double x, double y, int r, int g, int b, int tolerance = 10) {
     ColorPoint p;
-    p.x = x, p.y = y, p.red = r, p.green = g, p.blue = b, p.tolerance = tolerance;
-    return p;
+    return p.x = x, p.y = y, p.red = r, p.green = g, p.blue = b, p.tolerance = tolerance, p;
 }
 inline Step colorStep(std::vector<ColorPoint> points, bool wait = false, int64_t timeoutMs = 0, int64_t pollMs = 200) {
     return stepOf(StepKind::colorCheck, [&](Step& s) {
         s.colorPoints = std::move(points), s.waitForCondition = wait, s.timeoutMs = timeoutMs, s.pollMs = pollMs;
     });
 }
-inline BranchTarget branchOf(BranchKind kind) {
-    BranchTarget b;
-    b.kind = kind;
-    return b;
-}
+inline BranchTarget branchOf(BranchKind kind) { BranchTarget b; return b.kind = kind, b; }
 inline Step withBranches(Step step, BranchTarget onSuccess, BranchTarget onFailure) {
-    step.onSuccess = std::move(onSuccess), step.onFailure = std::move(onFailure);
-    return step;
+    return step.onSuccess = std::move(onSuccess), step.onFailure = std::move(onFailure), step;
 }
 inline Script scriptOf(std::vector<Step> steps, int64_t loopCount = 1, int64_t intervalMs = 0) {
     Script s;
-    s.name = "测试", s.steps = std::move(steps), s.loopCount = loopCount, s.stepIntervalMs = intervalMs;
-    return s;
+    return s.name = "测试", s.steps = std::move(steps), s.loopCount = loopCount, s.stepIntervalMs = intervalMs, s;
 }
 
 // One run from a fresh desktop at virtual time 0, and what an outsider sees; unset means unchecked.
@@ -89,11 +76,7 @@ protected:
         sim->addScreen({0, 0, 800, 600}, 1.0, {255, 255, 255, 255});
         makeRunner({});
     }
-    void fresh() {
-        sim = SimDesktop::create();
-        log.clear();
-        setUpDesktop();
-    }
+    void fresh() { sim = SimDesktop::create(), log.clear(), setUpDesktop(); }
 
     void makeRunner(std::shared_ptr<LuaStepHost> lua, std::function<double(double, double)> uniform = {}) {
         useServices({sim->desktop(), loop.poster(), std::move(lua), std::move(uniform)});
@@ -125,10 +108,7 @@ protected:
             if (p.clicks) { EXPECT_EQ(clickXs(), *p.clicks); }
             if (p.endMs >= 0) { EXPECT_EQ(nowMs(), p.endMs); }
             if (p.grabs >= 0) { EXPECT_EQ(sim->grabCount(), p.grabs); }
-            if (p.end) {
-                EXPECT_EQ(runner->lastOutcome().value().end, *p.end);
-                EXPECT_FALSE(runner->lastOutcome()->luaFailed) << "no Lua error in this run";
-            }
+            if (p.end) { EXPECT_EQ(runner->lastOutcome().value().end, *p.end); EXPECT_FALSE(runner->lastOutcome()->luaFailed); }
             if (p.cycles >= 0) { EXPECT_EQ(runner->cycleCount(), p.cycles); }
             EXPECT_TRUE(std::is_sorted(cycles.begin(), cycles.end()));
             EXPECT_EQ(cycles.back(), runner->cycleCount());
@@ -136,25 +116,21 @@ protected:
             std::map<std::pair<PostedEvent::Kind, int>, int> held;   // whatever ended the run, nothing stays down
             for (const PostedEvent& e : sim->postedEvents())
                 if (e.kind == PostedEvent::Kind::key || e.kind == PostedEvent::Kind::button)
-                    held[{e.kind, e.kind == PostedEvent::Kind::key ? e.keyCode : int(e.button)}] +=
-                        e.press == platform::Press::down ? 1 : -1;
+                    held[{e.kind, e.kind == PostedEvent::Kind::key ? e.keyCode : int(e.button)}] += e.press == platform::Press::down ? 1 : -1;
             for (const auto& [what, count] : held) EXPECT_EQ(count, 0) << int(what.first) << " " << what.second;
             if (p.then) p.then();
         }
         runner->onChange = {};
     }
 
-    // From a clock callback (worker thread): runs `fn` on the main thread and waits for it,
-    // as a user pressing a button at that virtual moment.
-    void onMain(std::function<void()> fn) {
-        std::promise<void> done;
-        loop.poster()([&] {
-            fn();
-            done.set_value();
+    // At virtual `ms` (a worker thread) the user presses stop or pause on the main thread; the worker waits for it.
+    void pressAt(int64_t ms, bool pause = false) {
+        sim->clock().atMs(ms, [this, pause] {
+            std::promise<void> done;
+            loop.poster()([&] { pause ? runner->togglePause() : runner->stop(), done.set_value(); });
+            done.get_future().wait();
         });
-        done.get_future().wait();
     }
-    void stopAt(int64_t ms) { sim->clock().atMs(ms, [this] { onMain([this] { runner->stop(); }); }); }
 
     Lines events() const {
         Lines out;

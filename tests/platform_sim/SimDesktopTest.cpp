@@ -11,29 +11,19 @@ namespace {
 
 constexpr Rgba kBlack{0, 0, 0, 255}, kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
 
-TEST(SimDesktop, ScreensListedInOrderAndThePrimaryIsTheOneAtTheOrigin) {
+// Primary 100x50 (listed second); right of it a scale-2 40x40 screen 10 points lower (frame y 0); above its left
+// part one at negative x (frame y 50, global y -20). A grab touching the scale-2 screen doubles pixels; gaps are black.
+TEST(SimDesktop, ScreensAndGrabsAcrossThemScalesAndGaps) {
     auto sim = SimDesktop::create();
-    EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 0, 0}));
-    EXPECT_EQ(sim->mainScreenScale(), 1.0);
-    sim->addScreen({1920, 0, 1280, 1024}, 1.0);
-    sim->addScreen({0, 0, 1920, 1080}, 2.0);
-    ASSERT_EQ(sim->screens().size(), 2u);
-    EXPECT_EQ(sim->screens()[0].frame, (Rect{1920, 0, 1280, 1024}));
-    EXPECT_EQ(sim->screens()[1].scale, 2.0);
-    EXPECT_EQ(sim->mainDisplayBounds(), (Rect{0, 0, 1920, 1080}));
-    EXPECT_EQ(sim->mainScreenScale(), 2.0);
-    EXPECT_EQ(sim->screen(1).image.width, 3840);
-}
-
-// Primary 100x50 at scale 1, a scale-2 screen of 40x40 points to its right whose top is 10
-// points lower (window-system frame y = 50 - 10 - 40 = 0), and a screen at negative x above the
-// primary's left part (frame y = 50, so global y = -20). A grab touching the scale-2 screen
-// doubles every pixel; gaps outside the screens are black.
-TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
+    EXPECT_TRUE(sim->mainDisplayBounds() == (Rect{0, 0, 0, 0}) && sim->mainScreenScale() == 1.0);
     sim->addScreen({100, 0, 40, 40}, 2.0, kGreen);
+    EXPECT_EQ(sim->mainScreenScale(), 2.0) << "no screen at the origin yet: the first one";
+    sim->addScreen({0, 0, 100, 50}, 1.0, kRed);
     sim->addScreen({-30, 50, 60, 20}, 1.0, kBlue);
+    ASSERT_EQ(sim->screens().size(), 3u);
+    EXPECT_EQ(sim->screens()[2].frame, (Rect{-30, 50, 60, 20}));
+    EXPECT_TRUE(sim->mainDisplayBounds() == (Rect{0, 0, 100, 50}) && sim->mainScreenScale() == 1.0);
+    EXPECT_EQ(sim->screen(0).image.width, 80);
     RgbaImage out, other;
     // Points x < 100 on the primary, x >= 100 and 10 <= y < 50 on the second screen.
     ASSERT_TRUE(sim->grab({90, 0, 20, 20}, out));
@@ -50,13 +40,10 @@ TEST(SimDesktop, GrabsAcrossScreensScalesAndGaps) {
         const uint8_t* px = p.image.pixel(p.x, p.y);
         EXPECT_EQ((Rgba{px[0], px[1], px[2], px[3]}), p.colour) << p.x << "," << p.y;
     }
-    EXPECT_FALSE(sim->grab({10, 10, 0, 5}, out));
-    EXPECT_FALSE(sim->grab(Rect::null(), out));
-    EXPECT_FALSE(sim->grab({1000, 1000, 10, 10}, out));
+    for (Rect bad : {Rect{10, 10, 0, 5}, Rect::null(), Rect{1000, 1000, 10, 10}}) EXPECT_FALSE(sim->grab(bad, out));
     const uint8_t* buffer = out.pixels.data();   // a smaller grab into it needs no new memory
     ASSERT_TRUE(sim->grab({0, 0, 10, 10}, out));
-    EXPECT_EQ(out.pixels.data(), buffer);
-    EXPECT_EQ(out.pixels.size(), 400u);
+    EXPECT_TRUE(out.pixels.data() == buffer && out.pixels.size() == 400u);
     sim->setGrabFails(true);
     EXPECT_FALSE(sim->grab({0, 0, 10, 10}, out));
     EXPECT_EQ(sim->grabCount(), 7);
@@ -67,10 +54,7 @@ TEST(SimDesktop, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
     sim->setPointer({5, 6});
     Desktop d = sim->desktop();
     std::vector<Point> pointer{sim->pointerLocation().value()};
-    const auto posted = [&](bool ok) {
-        EXPECT_TRUE(ok);
-        pointer.push_back(sim->pointer());
-    };
+    const auto posted = [&](bool ok) { pointer.push_back(sim->pointer()); EXPECT_TRUE(ok); };
     posted(d.events->postButton(PointerButton::right, Press::down, {10, 20}, kFlagShift, 1));
     d.clock->sleepMs(20);
     posted(d.events->postButton(PointerButton::right, Press::up, {10, 20}, kFlagShift, 1));
@@ -86,15 +70,16 @@ TEST(SimDesktop, RecordsEveryPostWithVirtualTimeAndMovesThePointer) {
     EXPECT_TRUE(sim->postedEvents().empty());
 }
 
-TEST(SimDesktop, PostsFromSeveralThreadsAreAllKeptInOrderOfTime) {
+TEST(SimDesktop, PostsAndSleepsFromSeveralThreadsAreAllKeptInOrderOfTime) {
     auto sim = SimDesktop::create();
     Desktop d = sim->desktop();
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i, d.clock->sleepMicros(10)) d.events->postKey(uint16_t(t), Press::down, 0);
+            for (int i = 0; i < 200; ++i, d.clock->sleepMicros(1000)) d.events->postKey(uint16_t(t), Press::down, 0);
         });
     for (auto& t : threads) t.join();
+    EXPECT_EQ(d.clock->nowMicros(), 600'000) << "concurrent sleeps add up";
     const auto events = sim->postedEvents();
     ASSERT_EQ(events.size(), 600u);
     for (size_t i = 1; i < events.size(); ++i) EXPECT_LE(events[i - 1].timeMicros, events[i].timeMicros);
@@ -104,19 +89,19 @@ TEST(SimDesktop, TapDeliversInjectedEventsOnlyWhileRunningAndEnabled) {
     auto sim = SimDesktop::create();
     EventTap& tap = *sim->desktop().tap;
     std::vector<TapEventType> seen;
-    TapEvent click;
-    click.type = TapEventType::leftMouseDown;
-    EXPECT_FALSE(sim->tap().inject(click));
+    const auto inject = [&] {
+        TapEvent click;
+        return click.type = TapEventType::leftMouseDown, sim->tap().inject(click);
+    };
+    EXPECT_FALSE(inject());
     ASSERT_TRUE(tap.start([&](const TapEvent& e) { seen.push_back(e.type); }));
-    EXPECT_TRUE(tap.isRunning());
-    EXPECT_TRUE(sim->tap().inject(click));
+    EXPECT_TRUE(tap.isRunning() && inject());
     sim->tap().disable(TapEventType::tapDisabledByTimeout);
-    EXPECT_FALSE(sim->tap().inject(click));
+    EXPECT_FALSE(inject());
     tap.reenable();
-    EXPECT_EQ(sim->tap().reenableCount(), 1);
-    EXPECT_TRUE(sim->tap().inject(click));
+    EXPECT_TRUE(sim->tap().reenableCount() == 1 && inject());
     tap.stop();
-    EXPECT_FALSE(sim->tap().inject(click));
+    EXPECT_FALSE(inject());
     EXPECT_EQ(seen, (std::vector<TapEventType>{TapEventType::leftMouseDown, TapEventType::tapDisabledByTimeout,
                                                TapEventType::leftMouseDown}));
     sim->tap().setCreationFails(true);
@@ -133,8 +118,7 @@ TEST(SimDesktop, ScreenshotDesktopIsOneScaleOneDisplayOfTheImageAndKeepsNoEvents
     ASSERT_TRUE(sim->grab({0, 0, 30, 20}, out));
     EXPECT_EQ(out.pixels, shot.pixels);
     // A long dry run must not grow with every event it posts.
-    EXPECT_TRUE(sim->postMove({5, 6}));
-    EXPECT_TRUE(sim->postKey(1, Press::down, 0));
+    EXPECT_TRUE(sim->postMove({5, 6}) && sim->postKey(1, Press::down, 0));
     EXPECT_TRUE(sim->postedEvents().empty());
     EXPECT_EQ(sim->pointer(), (Point{5, 6}));
 }
