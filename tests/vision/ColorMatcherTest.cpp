@@ -24,7 +24,6 @@ TEST(ColorMatcher, LargestChannelDifferenceDecides) {
     }
 }
 
-// Three enabled points (the middle one wrong) and a disabled one between them.
 TEST(ColorMatcher, AllFailsAndAnyPassesOnOnePointAndBothReportEveryEnabledPoint) {
     platform::RgbaImage img = test::solid(30, 10, 200, 0, 0);
     for (int y = 0; y < 10; ++y)
@@ -41,7 +40,6 @@ TEST(ColorMatcher, AllFailsAndAnyPassesOnOnePointAndBothReportEveryEnabledPoint)
     EXPECT_EQ(any.details.size(), 3u);
 }
 
-// No enabled point: "all" holds and "any" does not; an unreadable snapshot fails. No details.
 TEST(ColorMatcher, NoEnabledPointOrNoPixels) {
     auto matched = [](const std::vector<ColorPoint>& points, MatchMode mode, const ScreenSnapshot& snap) {
         const auto r = ColorMatcher::check(points, mode, snap);
@@ -58,7 +56,6 @@ TEST(ColorMatcher, NoEnabledPointOrNoPixels) {
     EXPECT_FALSE(matched({point(1, 1)}, MatchMode::all, ScreenSnapshot{}));
 }
 
-// Snapshot 10 x 4 at origin (100, 50); the two rightmost columns differ from each other.
 TEST(ColorMatcher, EdgesAndRounding) {
     platform::RgbaImage img = test::solid(10, 4, 0, 0, 0);
     for (int y = 0; y < 4; ++y) test::setPixel(img, 8, y, 30, 30, 30), test::setPixel(img, 9, y, 90, 90, 90);

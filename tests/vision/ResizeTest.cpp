@@ -20,16 +20,12 @@ TEST(Resize, SameSizeReturnsTheSameImageAndBadSizesNothing) {
     EXPECT_EQ((std::tuple{other->width, other->height, other->pixels.size()}), (std::tuple{3, 9, size_t(3 * 9 * 4)}));
 }
 
-// Halving averages each 2 x 2 block exactly (premultiplied channels and alpha alike).
 TEST(Resize, DownscaleAveragesTheCoveredArea) {
     platform::RgbaImage img = test::solid(4, 2, 0, 0, 0), out;
-    test::setPixel(img, 0, 0, 100, 0, 0);
-    test::setPixel(img, 1, 0, 200, 0, 0);
-    test::setPixel(img, 0, 1, 0, 40, 0);
-    test::setPixel(img, 1, 1, 100, 0, 8);
+    test::setPixel(img, 0, 0, 100, 0, 0), test::setPixel(img, 1, 0, 200, 0, 0);
+    test::setPixel(img, 0, 1, 0, 40, 0), test::setPixel(img, 1, 1, 100, 0, 8);
     ASSERT_TRUE(resizeRgba(img, 2, 1, out));
     EXPECT_EQ(out.pixels, (std::vector<uint8_t>{100, 10, 2, 255, 0, 0, 0, 255}));
-    // A fractional factor keeps a uniform image uniform and gives every source pixel its share.
     ASSERT_TRUE(resizeRgba(test::solid(19, 7, 30, 60, 90), 5, 3, out));
     for (size_t i = 0; i < out.pixels.size(); i += 4) EXPECT_EQ(out.pixels[i + 1], 60);
     std::vector<float> g(19 * 7, 0.0f), small;
@@ -39,7 +35,6 @@ TEST(Resize, DownscaleAveragesTheCoveredArea) {
     EXPECT_NEAR(std::accumulate(small.begin(), small.end(), 0.0f) * 19 / 5, 95.0f, 1e-3);
 }
 
-// Resizing grey equals the grey of the resized colour image, up to the colour path's rounding.
 TEST(Resize, GreyPathMatchesColourPath) {
     const auto img = test::texture(90, 70, 4);
     const std::vector<float> g = test::grey(img);

@@ -22,7 +22,6 @@ struct FakeScreens : platform::Screens {
     double mainScreenScale() const override { return 1.0; }
 };
 
-// Answers every grab with a fixed image, whatever the rectangle.
 struct FixedGrab : platform::ScreenGrab {
     platform::RgbaImage image;
     bool grab(const Rect&, platform::RgbaImage& out) override { return out = image, true; }
@@ -38,15 +37,13 @@ TEST(ScreenCapture, OnePointWithMarginGrabsItsBoxAtTheScreensScale) {
         EXPECT_EQ(snap->origin, (platform::Point{88, 188}));
         EXPECT_EQ(snap->scale, scale);
         EXPECT_EQ((std::pair{snap->image->width, snap->image->height}), (std::pair{int(24 * scale), int(24 * scale)}));
-        // The point's pixel carries the painted colour; a margin pixel the background.
         const platform::Point px = snap->pixelFromGlobal({100, 200});
         EXPECT_EQ(snap->image->pixel(int(px.x), int(px.y))[0], 200);
         EXPECT_EQ(snap->image->pixel(0, 0)[0], 10);
     }
 }
 
-// The box of the enabled points, 12 points around each, clipped to the desktop; no grab at
-// all without an enabled point, off the desktop or at a non-finite position.
+// No grab at all without an enabled point, off the desktop or at a non-finite position.
 TEST(ScreenCapture, GrabsTheBoxOfTheEnabledPointsClippedToTheDesktop) {
     auto sim = SimDesktop::create();
     sim->addScreen({0, 0, 1920, 1080});
@@ -86,8 +83,6 @@ TEST(ScreenCapture, ScaleNeverBelowOne) {
     EXPECT_DOUBLE_EQ(capture.capture({at(100, 100)}, 12)->scale, 2.5);
 }
 
-// Each snapshot keeps its own pixels: after the screen changes, and while several threads
-// share one capture object.
 TEST(ScreenCapture, AGrabNeverOverwritesAHeldSnapshot) {
     auto sim = SimDesktop::create();
     sim->addScreen({0, 0, 200, 100}, 1.0, {1, 1, 1, 255});
@@ -120,15 +115,12 @@ TEST(ScreenCoordinates, PrimaryHeightAndDesktopBounds) {
     using platform::ScreenInfo;
     EXPECT_EQ(ScreenCoordinates::primaryHeight(std::vector<ScreenInfo>{}), 0);
     EXPECT_EQ(ScreenCoordinates::primaryHeight({{{-800, 0, 800, 600}, 1}, {{0, 0, 1920, 1080}, 1}}), 1080);
-    // No frame at (0, 0): the first listed screen decides every conversion.
     EXPECT_EQ(ScreenCoordinates::primaryHeight({{{5, 0, 800, 600}, 1}, {{900, 0, 1920, 1080}, 1}}), 600);
     auto screens = std::make_shared<FakeScreens>();
     screens->list = {{{5, 0, 800, 600}, 1}, {{805, 100, 400, 300}, 1}};
     ScreenCapture capture(screens, std::make_shared<FixedGrab>());
-    // Second screen: global y = 600 - 100 - 300 = 200.
     EXPECT_EQ(capture.desktopBounds(), (Rect{5, 0, 1200, 600}));
     EXPECT_EQ(capture.primaryScreenHeight(), 600);
-    // Side by side on the simulated desktop: the second display's global frame is (1920, 56, 1280, 1024).
     auto sim = SimDesktop::create();
     sim->addScreen({0, 0, 1920, 1080});
     sim->addScreen({1920, 0, 1280, 1024});

@@ -13,7 +13,6 @@ namespace tapforge::vision::test {
 
 inline platform::RgbaImage solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
     platform::RgbaImage img{w, h, {}};
-    img.pixels.reserve(size_t(w) * h * 4);
     for (size_t i = 0; i < size_t(w) * h; ++i) img.pixels.insert(img.pixels.end(), {r, g, b, a});
     return img;
 }
@@ -68,9 +67,7 @@ inline std::vector<float> grey(const platform::RgbaImage& img) {
 
 // A colour point expecting (r, g, b) within `tolerance`.
 inline ColorPoint point(double x, double y, int r = 0, int g = 0, int b = 0, int tolerance = 10, bool enabled = true) {
-    ColorPoint p;
-    p.x = x, p.y = y, p.red = r, p.green = g, p.blue = b, p.tolerance = tolerance, p.enabled = enabled;
-    return p;
+    return {Uuid::random(), x, y, r, g, b, tolerance, enabled};
 }
 
 inline ScreenSnapshot snapshotOf(platform::RgbaImage img, double scale = 1.0, platform::Point origin = {0, 0}) {
