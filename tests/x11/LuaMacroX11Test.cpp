@@ -1,6 +1,5 @@
-// The macro library on a real X server: what a Lua file does with the mouse and the keyboard
-// reaches a window, what it reads of the screen is what the server shows, and a stop from
-// another thread ends a busy file and a wait.
+// The macro library on Xvfb: input reaches a window, screen reads see what the server shows,
+// a stop from another thread ends a busy file and a wait.
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
@@ -20,10 +19,8 @@ namespace {
 class X11Macro : public X11Test {
 protected:
     void TearDown() override {
-        runtime.reset();   // before the library its functions call
-        api.reset();
-        player.reset();    // its event sink holds the connection, which must close before the server goes
-        resetGuard();
+        // The runtime before the library it calls; the player's connection before the server.
+        runtime.reset(), api.reset(), player.reset(), resetGuard();
         X11Test::TearDown();
     }
     static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
@@ -37,7 +34,6 @@ protected:
                                                                  [this](const std::string& line) { logs.push_back(line); }});
         api->install(*runtime);
     }
-    // "" for success, else the failure message.
     std::string run(const std::string& code) {
         const LuaRunOutcome outcome = runtime->runString(code, "=x11");
         return outcome.succeeded ? std::string() : "failed: " + outcome.message;
@@ -64,9 +60,7 @@ TEST_F(X11Macro, MouseAndKeyboardReachTheWindow) {
                                                  {true, 1, ox + 300, 200}, {false, 1, ox + 300, 200},
                                                  {true, 1, ox + 300, 200}, {false, 1, ox + 300, 200},
                                                  {true, 1, ox + 10, 10}, {false, 1, ox + 60, 40}}));
-    // a; Shift, b; Control, c.
-    EXPECT_EQ(window.keyPresses, 5);
-    EXPECT_EQ(window.keyReleases, 5);
+    EXPECT_EQ(std::pair(window.keyPresses, window.keyReleases), std::pair(5, 5));   // a; Shift, b; Control, c
     EXPECT_EQ(window.lastKeycode, XKeysymToKeycode(window.display(), XK_c));
     EXPECT_EQ(logs, (std::vector<std::string>{"60,40"}));
     EXPECT_EQ(queryPointer(window.display()), (platform::Point{ox + 60.0, 40}));

@@ -26,23 +26,19 @@ protected:
     std::vector<KeyDown> keys;
 };
 
-// Every key of the table, pressed by another client, comes back as its virtual code; and each
-// one posted through the backend arrives at a window. Keys the server's keymap lacks (F19 on
-// the default PC keymap) cannot be posted. Num Lock goes twice, so the keypad keeps its state.
-// (Clicks, drags, scrolls and their click states and stamps are checked through the recorder.)
+// Each table key comes back from another client as its code and, posted, reaches a window
+// unless the keymap lacks it (F19). Num Lock goes twice to keep the keypad's state.
 TEST_F(X11Tap, EveryTableKeyRoundTripsThroughTheLiveMapping) {
     Display* d = other->display();
     auto times = [](const x11::VirtualKeysym& entry) { return entry.keysym == XK_Num_Lock ? 2 : 1; };
     std::vector<uint16_t> expected, missing;
     for (const auto& entry : x11::virtualKeysyms()) {
-        // The server's key: its own keysym's, else the first synonym's.
         KeyCode kc = XKeysymToKeycode(d, *x11::keysymForVirtualCode(entry.keyCode));
         for (const auto& synonym : x11::synonymKeysyms())
             if (!kc && synonym.keyCode == entry.keyCode) kc = XKeysymToKeycode(d, synonym.keysym);
         if (!kc) missing.push_back(entry.keyCode);
         for (int i = 0; kc && i < times(entry); ++i) {
-            XTestFakeKeyEvent(d, kc, True, CurrentTime);
-            XTestFakeKeyEvent(d, kc, False, CurrentTime);
+            XTestFakeKeyEvent(d, kc, True, CurrentTime), XTestFakeKeyEvent(d, kc, False, CurrentTime);
             if (!x11::isModifierKeysym(uint32_t(XkbKeycodeToKeysym(d, kc, 0, 0)))) expected.push_back(entry.keyCode);
         }
     }
@@ -68,8 +64,7 @@ TEST_F(X11Tap, EveryTableKeyRoundTripsThroughTheLiveMapping) {
         }
     }
     window.pump();
-    EXPECT_EQ(window.keyPresses, posted);
-    EXPECT_EQ(window.keyReleases, posted);
+    EXPECT_EQ(std::pair(window.keyPresses, window.keyReleases), std::pair(posted, posted));
 
     desktop->tap->stop();
     EXPECT_FALSE(desktop->tap->isRunning());
@@ -79,25 +74,19 @@ TEST_F(X11Tap, EveryTableKeyRoundTripsThroughTheLiveMapping) {
     EXPECT_TRUE(events.empty()) << "nothing after stop";
 }
 
-// Other programs' keys are reported with their modifiers as flags; ours (posted F10, Shift-s,
-// a Command-click) are not.
+// Other programs' keys come with their modifiers as flags; ours (F10, Shift-s, a Command-click) do not.
 TEST_F(X11Tap, KeyMonitorReportsOtherClientsKeysNotOurs) {
     ASSERT_TRUE(startMonitor());
     other->key(XK_F9);
     ASSERT_TRUE(runUntil([&] { return keys.size() >= 1; }));
     EventSink& sink = *desktop->events;
-    ASSERT_TRUE(sink.postKey(109, Press::down, 0));
-    ASSERT_TRUE(sink.postKey(109, Press::up, 0));
-    ASSERT_TRUE(sink.postKey(56, Press::down, kFlagShift));
-    ASSERT_TRUE(sink.postKey(1, Press::down, kFlagShift));
-    ASSERT_TRUE(sink.postKey(1, Press::up, kFlagShift));
-    ASSERT_TRUE(sink.postKey(56, Press::up, 0));
+    for (auto [code, press, flags] : {std::tuple<uint16_t, Press, EventFlags>{109, Press::down, 0}, {109, Press::up, 0}, {56, Press::down, kFlagShift},
+                                      {1, Press::down, kFlagShift}, {1, Press::up, kFlagShift}, {56, Press::up, 0}})
+        ASSERT_TRUE(sink.postKey(code, press, flags));
     ASSERT_TRUE(sink.postButton(PointerButton::left, Press::down, {5, 5}, kFlagCommand, 1));
     ASSERT_TRUE(sink.postButton(PointerButton::left, Press::up, {5, 5}, kFlagCommand, 1));
-    other->key(XK_F10);
-    other->press(XK_Control_L, true), other->press(XK_Super_L, true);
-    other->key(XK_Escape);
-    other->press(XK_Super_L, false), other->press(XK_Control_L, false);
+    other->key(XK_F10), other->press(XK_Control_L, true), other->press(XK_Super_L, true);
+    other->key(XK_Escape), other->press(XK_Super_L, false), other->press(XK_Control_L, false);
     ASSERT_TRUE(runUntil([&] { return keys.size() >= 3; }));
     runFor(200ms);
     using Seen = std::tuple<uint16_t, EventFlags, bool>;
@@ -111,7 +100,7 @@ TEST_F(X11Tap, KeyMonitorReportsOtherClientsKeysNotOurs) {
     EXPECT_EQ(keys.size(), 3u) << "nothing after stop";
 }
 
-// Killing the server must leave this process running, with every call failing quickly.
+// A killed server leaves this process running, every call failing quickly.
 TEST_F(X11Tap, LostServerMakesEveryCallFailWithoutEndingTheProcess) {
     ASSERT_TRUE(startMonitor());
     RgbaImage image;
@@ -137,7 +126,6 @@ TEST_F(X11Tap, LostServerMakesEveryCallFailWithoutEndingTheProcess) {
     desktop->tap->reenable();
     desktop->keyMonitor->stop();
     EXPECT_FALSE(desktop->keyMonitor->start([](const KeyDown&) {}));
-    // Generous: the point is that nothing waits for a server that is gone.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     desktop.reset();   // closing dead connections must not end the process either
 }

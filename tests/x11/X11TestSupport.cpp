@@ -31,7 +31,7 @@ XvfbServer::XvfbServer(int width, int height) {
     if (pid_ == 0) {
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1), dup2(devnull, 2);
-        // -displayfd: the server picks a free display number and writes it when it is ready.
+        // -displayfd: the server writes the free display number it picked once ready.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
                "-noreset", "+extension", "RECORD", "+extension", "XTEST", static_cast<char*>(nullptr));
         _exit(127);
@@ -43,17 +43,12 @@ XvfbServer::XvfbServer(int width, int height) {
     // A failed fork or exec closes the pipe: read() then answers 0.
     while (pid_ > 0 && poll(&p, 1, 20'000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
-    if (number.empty()) {
-        failure_ = "Xvfb did not start (is it installed?)";
-        kill();
-    }
-    display_ = number.empty() ? "" : ":" + number;
+    if (number.empty()) failure_ = "Xvfb did not start (is it installed?)", kill();
+    else display_ = ":" + number;
 }
 
 void XvfbServer::kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    if (pid_ > 0) ::kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 
@@ -74,8 +69,7 @@ bool defineTwoMonitors(Display* d) {
     if (!resources || resources->noutput < 1) return false;
     RROutput output = resources->outputs[0];
     XRRSetOutputPrimary(d, root, output);
-    // The monitor holding the server's one output replaces that output's own monitor and is
-    // primary because the output is.
+    // The monitor holding the one output replaces that output's own and is primary with it.
     auto define = [&](const char* name, int x, int width, int height, bool isPrimary) {
         XRRMonitorInfo m{};
         m.name = XInternAtom(d, name, False);
@@ -89,17 +83,15 @@ bool defineTwoMonitors(Display* d) {
     XSync(d, False);
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(d, root, True, &count);
-    bool ok = count == 2;
-    for (int i = 0; monitors && i < count; ++i) ok = ok && (monitors[i].x != kPrimaryRootX || monitors[i].primary);
     if (monitors) XRRFreeMonitors(monitors);
-    return ok;
+    return count == 2;
 }
 
 CountingWindow::CountingWindow(const std::string& name, int x, int y, int width, int height) {
     display_ = XOpenDisplay(name.c_str());
     if (!display_) return;
     XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;   // no window manager here, but keep it exact anyway
+    attributes.override_redirect = True;
     attributes.event_mask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask | KeyReleaseMask |
                             ExposureMask | StructureNotifyMask;
     attributes.background_pixel = BlackPixel(display_, DefaultScreen(display_));
@@ -108,8 +100,7 @@ CountingWindow::CountingWindow(const std::string& name, int x, int y, int width,
                             CWOverrideRedirect | CWEventMask | CWBackPixel, &attributes);
     XMapRaised(display_, window_);
     XSync(display_, False);
-    // Once it is mapped it can take the keyboard focus, so that key events reach it.
-    XEvent e;
+    XEvent e;   // focus only once mapped
     waitUntil([&] { return XCheckTypedWindowEvent(display_, window_, MapNotify, &e); }, 1s);
     XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
     XSync(display_, False);
@@ -132,8 +123,6 @@ void CountingWindow::pump(std::chrono::milliseconds settle) {
                 if (e.xbutton.button < 16) ++(press ? buttonPresses : buttonReleases)[e.xbutton.button];
                 if (press) lastButtonState = e.xbutton.state;
                 clicks.push_back({press, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-            } else if (e.type == MotionNotify) {
-                ++motions;
             } else if (e.type == KeyRelease) {
                 ++keyReleases;
             } else if (e.type == MappingNotify) {
@@ -144,7 +133,6 @@ void CountingWindow::pump(std::chrono::milliseconds settle) {
                 KeySym k = 0;
                 char latin1[8];
                 XLookupString(&e.xkey, latin1, sizeof latin1, &k, nullptr);
-                // Latin-1 and Unicode keysyms, Return and Tab; modifiers and function keys type nothing.
                 if (k == XK_Return || k == XK_Tab) appendUtf8(k == XK_Return ? '\n' : '\t', typed);
                 else if ((k >= 0x20 && k <= 0x7E) || (k >= 0xA0 && k <= 0xFF)) appendUtf8(char32_t(k), typed);
                 else if ((k & 0xFF000000) == 0x01000000) appendUtf8(char32_t(k & 0x00FFFFFF), typed);
@@ -167,14 +155,12 @@ OtherClient::OtherClient(const std::string& display) : display_(XOpenDisplay(dis
 OtherClient::~OtherClient() {
     if (display_) XCloseDisplay(display_);
 }
-void OtherClient::key(unsigned keysym) { press(keysym, true), press(keysym, false); }
 void OtherClient::press(unsigned keysym, bool down) {
     XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime), XSync(display_, False);
 }
 void OtherClient::button(unsigned number, bool down) {
     XTestFakeButtonEvent(display_, number, down, CurrentTime), XSync(display_, False);
 }
-void OtherClient::click(unsigned number) { button(number, true), button(number, false); }
 void OtherClient::move(int rootX, int rootY) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime), XSync(display_, False);
 }
@@ -196,12 +182,8 @@ static std::pair<platform::Point, unsigned> pointer(Display* d) {
     XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &windowX, &windowY, &mask);
     return {{double(x), double(y)}, mask};
 }
-
 platform::Point queryPointer(Display* d) { return pointer(d).first; }
-
-unsigned buttonsHeld(Display* d) {
-    return pointer(d).second & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
-}
+unsigned buttonsHeld(Display* d) { return pointer(d).second & 0x1F00; }   // Button1Mask .. Button5Mask
 
 ::testing::AssertionResult nothingHeld(Display* d) {
     const std::vector<int> keys = keysHeld(d);
@@ -233,11 +215,11 @@ Child::Child(const std::vector<std::string>& args, const std::string& display) {
     if (pipe(out) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    // stderr too: a sanitizer report then shows in the failure message.
+    // stderr too, so that a sanitizer report shows in the failure message
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    // env sets DISPLAY and replaces itself with the program, keeping its process id.
+    // env sets DISPLAY and execs the program under the same process id
     std::vector<std::string> line{"/usr/bin/env", "DISPLAY=" + display};
     line.insert(line.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -251,10 +233,7 @@ Child::Child(const std::vector<std::string>& args, const std::string& display) {
 }
 
 Child::~Child() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) ::kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
     if (out_ >= 0) close(out_);
 }
 
@@ -270,8 +249,7 @@ int Child::wait(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (; waitpid(pid_, &status, WNOHANG) != pid_; readSome(20))
         if (std::chrono::steady_clock::now() >= deadline) return -1;
-    pid_ = -1;
-    while (readSome(0)) {
+    for (pid_ = -1; readSome(0);) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -289,7 +267,6 @@ TempFolder::TempFolder(const std::string& name)
     : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
     std::filesystem::create_directories(path);
 }
-
 TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
@@ -299,25 +276,21 @@ void X11Test::SetUp() {
     if (usesCli && !std::filesystem::exists(cliPath())) GTEST_SKIP() << "tapforge-cli not built at " << cliPath();
     server = std::make_unique<XvfbServer>(kRootWidth, kRootHeight);
     ASSERT_TRUE(server->running()) << server->failure();
-    // Monitors defined by a client last only as long as its connection.
+    // Monitors last as long as the connection that defined them.
     monitorClient_ = XOpenDisplay(server->display().c_str());
     ASSERT_NE(monitorClient_, nullptr);
     twoMonitors = defineTwoMonitors(monitorClient_);
     std::string error;
-    platform::x11::X11Options options;
-    options.display = server->display();
-    desktop = platform::x11::openX11Desktop(loop.poster(), &error, options);
+    desktop = platform::x11::openX11Desktop(loop.poster(), &error, {.display = server->display()});
     ASSERT_TRUE(desktop) << error;
     other = std::make_unique<OtherClient>(server->display());
     ASSERT_NE(other->display(), nullptr);
 }
 
 void X11Test::TearDown() {
-    desktop.reset();
-    other.reset();
+    desktop.reset(), other.reset();
     if (monitorClient_ && server->running()) XCloseDisplay(monitorClient_);
-    monitorClient_ = nullptr;
-    server.reset();
+    monitorClient_ = nullptr, server.reset();
 }
 
 std::pair<int, std::string> X11Test::runCli(std::vector<std::string> args) {

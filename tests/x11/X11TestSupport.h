@@ -1,10 +1,7 @@
-// Shared set-up of the X11 integration tests: a private Xvfb on a free display number, the
-// backend opened on it, a second plain client for injecting input "from another program", and
-// a helper window that covers the screen and counts what it receives.
+// A private Xvfb, the backend opened on it, another client's XTest input and a counting window.
 #pragma once
 
-// Xlib's None and Bool macros break GoogleTest's headers: a file that included Xlib first loses
-// them here (use 0L and int instead).
+// Xlib's None and Bool break GoogleTest's headers.
 #undef None
 #undef Bool
 
@@ -17,10 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <ostream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "engine/MainLoop.h"
 #include "platform/Desktop.h"
@@ -29,16 +23,13 @@ typedef struct _XDisplay Display;
 
 namespace tapforge::platform {
 inline void PrintTo(const Point& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
-inline void PrintTo(const Rect& r, std::ostream* os) {
-    *os << "(" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << ")";
-}
+inline void PrintTo(const Rect& r, std::ostream* os) { *os << r.x << "," << r.y << " " << r.width << "x" << r.height; }
 }  // namespace tapforge::platform
 
 namespace tapforge::testing {
 
 using namespace std::chrono_literals;
 
-// Starts Xvfb with one screen of width × height at depth 24; empty display() on failure.
 class XvfbServer {
 public:
     XvfbServer(int width, int height);
@@ -47,7 +38,7 @@ public:
 
     const std::string& display() const { return display_; }
     bool running() const { return pid_ > 0; }
-    void kill();   // at once (SIGKILL), as a crash would
+    void kill();   // SIGKILL, as a crash would
     const std::string& failure() const { return failure_; }
 
 private:
@@ -55,17 +46,12 @@ private:
     std::string display_, failure_;
 };
 
-// Two monitors side by side: the left one (1280 x 1024, root +0+0) is secondary, the right
-// one (1920 x 1080, root +1280+0) is primary, so global (0, 0) is root (1280, 0).
-inline constexpr int kRootWidth = 3200;
-inline constexpr int kRootHeight = 1080;
-inline constexpr int kPrimaryRootX = 1280;
+// Secondary 1280x1024 at root +0+0, primary 1920x1080 at root +1280+0 (global 0,0).
+inline constexpr int kRootWidth = 3200, kRootHeight = 1080, kPrimaryRootX = 1280;
 
-// Defines the two monitors on `display`; false when RandR 1.5 is not there.
-bool defineTwoMonitors(Display* display);
+bool defineTwoMonitors(Display* display);   // false without RandR 1.5
 
-// A window on its own connection covering the given root rectangle (the whole root unless
-// told), holding the keyboard focus and counting input events.
+// A focused window on its own connection over a root rectangle, counting input events.
 class CountingWindow {
 public:
     explicit CountingWindow(const std::string& display, int x = 0, int y = 0, int width = kRootWidth,
@@ -73,25 +59,18 @@ public:
     ~CountingWindow();
     CountingWindow(const CountingWindow&) = delete;
 
-    // Reads the events that have arrived (waits up to `settle` for the server to deliver).
     void pump(std::chrono::milliseconds settle = 150ms);
-    // Fills a rectangle (relative to the window) with a colour 0xRRGGBB and waits for it.
     void fill(int x, int y, int width, int height, unsigned long rgb);
 
-    int buttonPresses[16] = {};
-    int buttonReleases[16] = {};
-    int motions = 0, keyPresses = 0, keyReleases = 0;
+    int buttonPresses[16] = {}, buttonReleases[16] = {};
+    int keyPresses = 0, keyReleases = 0;
     unsigned lastButtonState = 0, lastKeyState = 0, lastKeycode = 0;   // of the last press
-    struct Click {   // a button press or release at its root point, in arrival order
-        bool press;
-        unsigned button;
-        int x, y;
+    struct Click {   // at its root point
+        bool press; unsigned button; int x, y;
         friend bool operator==(const Click&, const Click&) = default;
     };
     std::vector<Click> clicks;
-    // The characters the key presses produced, as an application reads them (under the mapping
-    // and modifier state of that moment), in UTF-8; Return is a line feed.
-    std::string typed;
+    std::string typed;   // as an application reads the presses then, in UTF-8
     Display* display() const { return display_; }
 
 private:
@@ -99,16 +78,15 @@ private:
     unsigned long window_ = 0;
 };
 
-// XTest input from a connection of its own, as another program would send it.
 class OtherClient {
 public:
     explicit OtherClient(const std::string& display);
     ~OtherClient();
     OtherClient(const OtherClient&) = delete;
-    void key(unsigned keysym);   // press and release
+    void key(unsigned keysym) { press(keysym, true), press(keysym, false); }
     void press(unsigned keysym, bool down);
     void button(unsigned number, bool down);
-    void click(unsigned button);   // where the pointer is
+    void click(unsigned number) { button(number, true), button(number, false); }
     void move(int rootX, int rootY);
     Display* display() const { return display_; }
 
@@ -116,32 +94,23 @@ private:
     Display* display_ = nullptr;
 };
 
-// Keycodes and pointer buttons (X masks) held, as the server sees them.
-std::vector<int> keysHeld(Display* display);
-unsigned buttonsHeld(Display* display);
-// Success when the server holds no key and no button; else says what it holds.
+std::vector<int> keysHeld(Display* display);   // keycodes the server holds down
+unsigned buttonsHeld(Display* display);        // X button mask
 ::testing::AssertionResult nothingHeld(Display* display);
 platform::Point queryPointer(Display* display);   // root coordinates
-// Polls `done` until it answers true or `timeout` passes; answers `done()`.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-// One pixel's red, green, blue and alpha.
 std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y);
+std::filesystem::path cliPath();   // <build>/bin/tapforge-cli
 
-// tapforge-cli next to the test binaries (<build>/bin).
-std::filesystem::path cliPath();
-
-// A child process with DISPLAY set, its stdout and stderr read through a pipe; killed if still
-// running at destruction.
+// A child with DISPLAY set, stdout and stderr read through a pipe, killed at destruction.
 class Child {
 public:
     Child(const std::vector<std::string>& args, const std::string& display);
     ~Child();
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
-    // Reads output until it holds `text` or `timeout` passes.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
-    // The exit status (128 + the signal that ended it); -1 on timeout.
-    int wait(std::chrono::milliseconds timeout);
+    int wait(std::chrono::milliseconds timeout);   // 128 + signal if killed; -1 on timeout
     const std::string& output() const { return output_; }
 
 private:
@@ -151,7 +120,7 @@ private:
     std::string output_;
 };
 
-// A fresh folder under the temporary directory, removed with everything in it at the end.
+// A fresh temporary folder, removed with its contents.
 struct TempFolder {
     explicit TempFolder(const std::string& name);
     ~TempFolder();
@@ -164,14 +133,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs the main loop until `done` or `timeout`; answers `done()`.
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
         return loop.runUntil(done, timeout);
     }
     void runFor(std::chrono::milliseconds duration) { loop.runUntil([] { return false; }, duration); }
-    // Runs tapforge-cli with `args` to its end: exit status and output.
     std::pair<int, std::string> runCli(std::vector<std::string> args);
-    // Root x of global x = 0.
     int originX() const { return twoMonitors ? kPrimaryRootX : 0; }
 
     bool usesCli = false;   // skipped when tapforge-cli is not built
