@@ -42,7 +42,7 @@ TEST(TemplateCache, DecodesOnceAndSharesByImageData) {
     EXPECT_EQ(cache.image(templateOf(*PngCodec::encode(img), "a")), first);
     EXPECT_EQ(cache.image(templateOf(*PngCodec::encode(img), "renamed")), first);
     auto lineBreak = templateOf(*PngCodec::encode(test::noise(3, 3, 2)));   // inside otherwise valid text
-    lineBreak.pngBase64.insert(8, "\n");
+    lineBreak.pngBase64.insert(lineBreak.pngBase64.begin() + 8, '\n');
     for (const std::string& text : {std::string{}, std::string("not base64!"), encodeBase64(std::vector<uint8_t>{1, 2, 3, 4}), lineBreak.pngBase64}) {
         ImageTemplate t;
         t.pngBase64 = text;
