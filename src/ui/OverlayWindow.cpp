@@ -34,6 +34,16 @@ OverlayWindow::~OverlayWindow() { dismiss(); }
 void OverlayWindow::present(QWidget* view) {
     view_ = view;
     previousFocus_ = QGuiApplication::focusWindow();
+    if (!previousFocus_) {
+        // Qt hears of a focus change a moment after the server has made it: right after a
+        // window got the focus (or an overlay gave it back), Qt may not know yet. Our own
+        // visible window is then the one to give the focus back to.
+        for (QWindow* w : QGuiApplication::topLevelWindows())
+            if (w != windowHandle() && w->isVisible() && !(w->flags() & Qt::X11BypassWindowManagerHint)) {
+                previousFocus_ = w;
+                break;
+            }
+    }
     view->setGeometry(rect());
     view->setCursor(Qt::CrossCursor);
     view->setFocusPolicy(Qt::StrongFocus);

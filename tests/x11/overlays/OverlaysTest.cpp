@@ -269,7 +269,7 @@ TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscapeAndGivesTheFo
         XGetInputFocus(session->probe, &w, &revert);
         return w;
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 5000));
 
     std::vector<std::optional<Point>> picks;
     auto record = [&](std::optional<Point> p) { picks.push_back(p); };
@@ -282,7 +282,7 @@ TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscapeAndGivesTheFo
     EXPECT_EQ(picks[0], (Point{-200, 300}));
     expectNothingLeft();
     // The next overlay remembers whatever has the focus when it opens: wait for it to be back.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 5000));
 
     session->services.pickers->pickPoint(record);
     waitForOverlay();
@@ -290,7 +290,7 @@ TEST(Overlays, PointPickGivesTheClickedGlobalPointOrNothingOnEscapeAndGivesTheFo
     ASSERT_TRUE(QTest::qWaitFor([&] { return picks.size() == 2; }, 5000));
     EXPECT_EQ(picks[1], std::nullopt);
     expectNothingLeft();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return focus() == mainWindow.winId(); }, 5000));
 }
 
 TEST(Overlays, ColorPickReadsTheExactRootColourOnBothMonitorsUntilEscape) {
