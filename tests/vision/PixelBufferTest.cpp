@@ -34,12 +34,10 @@ TEST(PixelBuffer, VectorGrayEqualsScalarFormulaExactly) {
         const platform::RgbaImage img = test::noise(std::max(n, 1), 1, uint32_t(n) + 7);
         std::vector<float> out(size_t(std::max(n, 1)), -1.0f);
         grayFloats(img.pixels.data(), size_t(n), out.data());
-        const auto viaBuffer = ScreenCapture::pixelBuffer(img)->grayFloats();
         for (int i = 0; i < n; ++i) {
             const uint8_t* p = img.pixels.data() + size_t(i) * 4;
             const float want = grayScalar(p[0], p[1], p[2]);
             ASSERT_EQ(std::memcmp(&out[size_t(i)], &want, sizeof want), 0) << "pixel " << i;
-            ASSERT_EQ(viaBuffer[size_t(i)], want) << "pixel " << i;
         }
         if (n == 0) { EXPECT_EQ(out[0], -1.0f); }
     }

@@ -12,8 +12,7 @@ namespace {
 TEST(Resize, SameSizeReturnsTheSameImageAndBadSizesNothing) {
     const SharedImage img = std::make_shared<const platform::RgbaImage>(test::noise(7, 5, 1));
     EXPECT_EQ(resized(img, 7, 5).get(), img.get());
-    EXPECT_FALSE(resized(img, 0, 5));
-    EXPECT_FALSE(resized(img, 7, -1));
+    for (auto [w, h] : {std::pair{0, 5}, {7, -1}}) EXPECT_FALSE(resized(img, w, h));
     EXPECT_FALSE(resized(nullptr, 3, 3));
     const auto other = resized(img, 3, 9);
     ASSERT_TRUE(other);
@@ -37,7 +36,7 @@ TEST(Resize, DownscaleAveragesTheCoveredArea) {
 
 TEST(Resize, GreyPathMatchesColourPath) {
     const auto img = test::texture(90, 70, 4);
-    const std::vector<float> g = test::grey(img);
+    const std::vector<float> g = PixelBuffer{90, 70, img.pixels}.grayFloats();
     std::vector<float> viaGrey;
     for (auto [w, h] : {std::pair{30, 20}, {41, 70}, {120, 33}}) {
         SCOPED_TRACE(w);

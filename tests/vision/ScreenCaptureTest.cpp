@@ -15,20 +15,13 @@ using platform::sim::SimDesktop;
 
 ColorPoint at(double x, double y, bool enabled = true) { return test::point(x, y, 0, 0, 0, 10, enabled); }
 
-struct FakeScreens : platform::Screens {
-    std::vector<platform::ScreenInfo> list;
-    std::vector<platform::ScreenInfo> screens() const override { return list; }
-    Rect mainDisplayBounds() const override { return {0, 0, 800, 600}; }
-    double mainScreenScale() const override { return 1.0; }
-};
-
 struct FixedGrab : platform::ScreenGrab {
     platform::RgbaImage image;
     bool grab(const Rect&, platform::RgbaImage& out) override { return out = image, true; }
 };
 
 TEST(ScreenCapture, OnePointWithMarginGrabsItsBoxAtTheScreensScale) {
-    for (double scale : {1.0, 2.0}) {
+    for (double scale : {1.0, 2.0, 2.5}) {
         auto sim = SimDesktop::create();
         sim->addScreen({0, 0, 1920, 1080}, scale, {10, 20, 30, 255});
         sim->fill({100, 200, 1, 1}, {200, 100, 50, 255});
@@ -70,41 +63,28 @@ TEST(ScreenCapture, GrabsTheBoxOfTheEnabledPointsClippedToTheDesktop) {
     EXPECT_FALSE(capture.grab({std::nan(""), 0, 10, 10}));
     sim->setGrabFails(true);
     EXPECT_FALSE(capture.capture({at(50, 50)}, 12));
+    auto narrow = std::make_shared<FixedGrab>();   // fewer pixels than the 24-point box: scale stays 1
+    narrow->image = test::solid(10, 24, 1, 2, 3);
+    EXPECT_EQ(ScreenCapture(sim->desktop().screens, narrow).capture({at(100, 100)}, 12)->scale, 1.0);
 }
 
-TEST(ScreenCapture, ScaleNeverBelowOne) {
-    auto screens = std::make_shared<FakeScreens>();
-    screens->list = {{{0, 0, 800, 600}, 1.0}};
-    auto grab = std::make_shared<FixedGrab>();
-    grab->image = test::solid(10, 24, 1, 2, 3);   // narrower in pixels than the 24-point box
-    ScreenCapture capture(screens, grab);
-    EXPECT_EQ(capture.capture({at(100, 100)}, 12)->scale, 1.0);
-    grab->image = test::solid(60, 60, 1, 2, 3);
-    EXPECT_DOUBLE_EQ(capture.capture({at(100, 100)}, 12)->scale, 2.5);
-}
-
+// Each thread grabs the four regions in turn, so reused storage under a held snapshot shows.
 TEST(ScreenCapture, AGrabNeverOverwritesAHeldSnapshot) {
     auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 200, 100}, 1.0, {1, 1, 1, 255});
+    sim->addScreen({0, 0, 200, 100});
     ScreenCapture capture(sim->desktop());
-    const auto first = capture.grab({10, 10, 20, 20});
-    sim->fill({0, 0, 200, 100}, {9, 9, 9, 255});
-    const auto second = capture.grab({10, 10, 20, 20});
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->image->pixel(5, 5)[0], 1);
-    EXPECT_EQ(second->image->pixel(5, 5)[0], 9);
-
     for (int t = 0; t < 4; ++t) sim->fill({t * 50.0, 0, 50, 100}, {uint8_t(10 + t), 0, 0, 255});
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            std::vector<ScreenSnapshot> held;
+            std::vector<std::pair<ScreenSnapshot, int>> held;
             for (int k = 0; k < 40; ++k) {
-                const auto snap = capture.grab({t * 50.0 + 5, 10, 20, 20});
+                const int region = (t + k) % 4;
+                const auto snap = capture.grab({region * 50.0 + 5, 10, 20, 20});
                 if (!snap) ++wrong;
-                else if (k % 3 == 0) held.push_back(*snap);
-                for (const auto& h : held) wrong += h.image->pixel(3, 3)[0] != 10 + t;
+                else if (k % 3 == 0) held.emplace_back(*snap, 10 + region);
+                for (const auto& [h, want] : held) wrong += h.image->pixel(3, 3)[0] != want;
             }
         });
     for (auto& th : threads) th.join();
@@ -115,17 +95,14 @@ TEST(ScreenCoordinates, PrimaryHeightAndDesktopBounds) {
     using platform::ScreenInfo;
     EXPECT_EQ(ScreenCoordinates::primaryHeight(std::vector<ScreenInfo>{}), 0);
     EXPECT_EQ(ScreenCoordinates::primaryHeight({{{-800, 0, 800, 600}, 1}, {{0, 0, 1920, 1080}, 1}}), 1080);
-    EXPECT_EQ(ScreenCoordinates::primaryHeight({{{5, 0, 800, 600}, 1}, {{900, 0, 1920, 1080}, 1}}), 600);
-    auto screens = std::make_shared<FakeScreens>();
-    screens->list = {{{5, 0, 800, 600}, 1}, {{805, 100, 400, 300}, 1}};
-    ScreenCapture capture(screens, std::make_shared<FixedGrab>());
+    auto sim = SimDesktop::create();
+    sim->addScreen({5, 0, 800, 600});
+    sim->addScreen({805, 100, 400, 300});   // window-system frame: global y 200 to 500
+    ScreenCapture capture(sim->desktop());
     EXPECT_EQ(capture.desktopBounds(), (Rect{5, 0, 1200, 600}));
     EXPECT_EQ(capture.primaryScreenHeight(), 600);
-    auto sim = SimDesktop::create();
-    sim->addScreen({0, 0, 1920, 1080});
-    sim->addScreen({1920, 0, 1280, 1024});
-    EXPECT_EQ(ScreenCoordinates::unionFrame(*sim), (Rect{0, 0, 3200, 1080}));
-    EXPECT_TRUE(ScreenCapture(sim->desktop()).grab({2000, 60, 10, 10}));
+    EXPECT_EQ(ScreenCoordinates::unionFrame(*sim), (Rect{0, 0, 1205, 600}));
+    EXPECT_TRUE(capture.grab({900, 450, 10, 10}));
 }
 
 }  // namespace
