@@ -16,7 +16,7 @@ TEST(Resize, SameSizeReturnsTheSameImageAndBadSizesNothing) {
     EXPECT_FALSE(resized(nullptr, 3, 3));
     const auto other = resized(img, 3, 9);
     ASSERT_TRUE(other);
-    EXPECT_EQ((std::tuple{other->width, other->height, other->pixels.size()}), (std::tuple{3, 9, size_t(3 * 9 * 4)}));
+    EXPECT_EQ(std::tuple(other->width, other->height, other->pixels.size()), std::tuple(3, 9, 3 * 9 * 4u));
 }
 
 TEST(Resize, DownscaleAveragesTheCoveredArea) {

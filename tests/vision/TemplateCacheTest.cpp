@@ -10,19 +10,23 @@
 namespace tapforge::vision {
 namespace {
 
-ImageTemplate templateOf(const std::vector<uint8_t>& png) { return {.pngBase64 = encodeBase64(png)}; }
+using test::Bytes;
+
+ImageTemplate templateOf(const Bytes& png) { return {.pngBase64 = encodeBase64(png)}; }
 ImageTemplate templateOf(const platform::RgbaImage& img) { return templateOf(*PngCodec::encode(img)); }
 
 TEST(Base64, StrictStandardAlphabet) {
-    using Bytes = std::vector<uint8_t>;
-    for (const auto& [text, bytes] : {std::pair<std::string, Bytes>{"+/8AYQ==", {0xFB, 0xFF, 0x00, 'a'}}, {"", {}},
-                                      {"TWFu", {'M', 'a', 'n'}}, {"TWE=", {'M', 'a'}}}) {
+    const std::pair<std::string, Bytes> pairs[] = {
+        {"+/8AYQ==", {0xFB, 0xFF, 0x00, 'a'}}, {"", {}}, {"TWFu", {'M', 'a', 'n'}}, {"TWE=", {'M', 'a'}}};
+    for (const auto& [text, bytes] : pairs) {
         EXPECT_EQ(encodeBase64(bytes), text);
         EXPECT_EQ(decodeBase64(text), bytes);
     }
-    for (const char* bad : {"TWFu\n", "TW\nFu", " TWFu", "TWF", "TW=u", "=TWF", "TWFu====", "-_8A", "TQ==TQ==", "T===", "TWFu\r\n"})
+    for (const char* bad : {"TWFu\n", "TW\nFu", " TWFu", "TWF", "TW=u", "=TWF", "TWFu====", "-_8A",
+                            "TQ==TQ==", "T===", "TWFu\r\n"})
         EXPECT_FALSE(decodeBase64(bad)) << bad;
-    for (Bytes v; v.size() < 40; v.push_back(uint8_t(v.size() * 53 + 7))) EXPECT_EQ(decodeBase64(encodeBase64(v)), v);
+    for (Bytes v; v.size() < 40; v.push_back(uint8_t(v.size() * 53 + 7)))
+        EXPECT_EQ(decodeBase64(encodeBase64(v)), v);
 }
 
 TEST(TemplateCache, DecodesOnceAndSharesByImageData) {
@@ -35,7 +39,8 @@ TEST(TemplateCache, DecodesOnceAndSharesByImageData) {
     EXPECT_EQ(cache.image({.name = "renamed", .pngBase64 = templateOf(img).pngBase64}), first);
     std::string lineBreak = templateOf(test::noise(3, 3, 2)).pngBase64;   // inside otherwise valid text
     lineBreak.insert(lineBreak.begin() + 8, '\n');
-    for (const std::string& text : {std::string{}, std::string("not base64!"), encodeBase64(std::vector<uint8_t>{1, 2, 3, 4}), lineBreak})
+    for (const std::string& text : {std::string(), std::string("not base64!"), lineBreak,
+                                    encodeBase64(Bytes{1, 2, 3, 4})})
         EXPECT_FALSE(cache.image({.pngBase64 = text})) << text;
     EXPECT_EQ(cache.size(), 1u);
 }
@@ -50,11 +55,9 @@ TEST(TemplateCache, AStorePastTheByteBudgetEmptiesTheCache) {
     EXPECT_EQ(cache.bytes(), 3 * imageBytes);
     EXPECT_EQ(cache.image(templates[1]), images[1]);   // hits cost nothing
     const auto last = cache.image(templates[3]);
-    ASSERT_TRUE(last);
     EXPECT_EQ((std::pair{cache.size(), cache.bytes()}), (std::pair{size_t(1), imageBytes}));
     const auto again = cache.image(templates[0]);
-    ASSERT_TRUE(again);
-    EXPECT_NE(again, images[0]);
+    ASSERT_TRUE(again && again != images[0]);
     EXPECT_EQ(again->pixels, images[0]->pixels);
     EXPECT_EQ(cache.image(templates[3]), last);
 }
@@ -62,7 +65,7 @@ TEST(TemplateCache, AStorePastTheByteBudgetEmptiesTheCache) {
 // 1-bit grey PNGs of 4096 columns: cheap to build, 4 bytes a pixel once decoded.
 TEST(TemplateCache, TemplatesOverThePixelBudgetAreNotDecoded) {
     TemplateCache cache;
-    auto wide = [](uint32_t rows) { return templateOf(test::pngFile(4096, rows, std::vector<uint8_t>(rows * 513u), 1, 0)); };
+    auto wide = [](uint32_t rows) { return templateOf(test::pngFile(4096, rows, Bytes(rows * 513u), 1, 0)); };
     const ImageTemplate atLimit = wide(uint32_t(kMaxTemplatePixels / 4096));
     EXPECT_EQ(atLimit.declaredPixelSize()->pixels(), kMaxTemplatePixels);
     EXPECT_TRUE(cache.image(atLimit));
@@ -75,14 +78,15 @@ TEST(TemplateCache, ConcurrentLookupsAgreeOnPixels) {
     TemplateCache& cache = TemplateCache::shared();
     std::vector<platform::RgbaImage> images;
     std::vector<ImageTemplate> templates;
-    for (uint32_t i = 0; i < 30; ++i) templates.push_back(templateOf(images.emplace_back(test::noise(90, 90, i + 500))));
+    for (uint32_t i = 0; i < 30; ++i)
+        templates.push_back(templateOf(images.emplace_back(test::noise(90, 90, i))));
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (size_t i = 0; i < templates.size(); ++i) {
                 const auto img = cache.image(templates[i]);
-                if (!img || img->pixels != images[i].pixels) ++failures;
+                failures += !img || img->pixels != images[i].pixels;
             }
         });
     for (auto& th : threads) th.join();
