@@ -76,7 +76,7 @@ TEST(ImageMatcher, ExactCopyScoresOneAtItsPlace) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(&c - cases);
-        RgbaImage screen = test::texture(c.sw, c.sh, 5);
+        RgbaImage screen = test::noise(c.sw, c.sh, 5);
         const RgbaImage templ = test::cut(screen, c.x, c.y, c.w, c.h);
         for (auto [x, y] : {std::pair{1500, 301}, {303, 805}, {702, 301}, {40, 302}})
             if (c.sw == 1920) test::paste(screen, templ, x, y);
@@ -91,7 +91,7 @@ TEST(ImageMatcher, ExactCopyScoresOneAtItsPlace) {
 
 // The area is in snapshot pixels, clipped to the image; results stay global. Broken inputs find nothing.
 TEST(ImageMatcher, SearchAreaAndBrokenInputs) {
-    const auto screen = test::texture(600, 400, 6);
+    const auto screen = test::noise(600, 400, 6);
     const auto templ = test::cut(screen, 400, 250, 50, 40);
     const auto snap = test::snapshotOf(screen, 1.0, {-300, 20});
     const double nan = std::nan("");
@@ -110,7 +110,7 @@ TEST(ImageMatcher, SearchAreaAndBrokenInputs) {
 }
 
 TEST(ImageMatcher, ThresholdDecidesMatchedButNotWhetherFound) {
-    const auto screen = test::texture(200, 150, 7);
+    const auto screen = test::noise(200, 150, 7);
     auto templ = test::cut(screen, 40, 50, 30, 30);
     for (int y = 0; y < 30; y += 3)   // disturbed, so that the best score falls below 1
         for (int x = 0; x < 30; x += 2) test::setPixel(templ, x, y, uint8_t((x * 37 + y * 11) % 256), 0, 0);

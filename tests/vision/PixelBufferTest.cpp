@@ -21,10 +21,7 @@ TEST(PixelBuffer, AverageCountsOnlyPixelsInsideTheBuffer) {
     EXPECT_EQ(b.averageRGB(3, 2, 1), (Rgb{50, 50, 50}));   // (2,1),(3,1),(2,2),(3,2): 200/4, 201/4, 202/4
     EXPECT_EQ(b.averageRGB(-5, -5, 1), (Rgb{}));
     EXPECT_EQ(b.averageRGB(4, 0, 1), (Rgb{4, 4, 5}));      // one past the edge: (3,0) and (3,1) only
-    platform::RgbaImage cutShort = test::solid(4, 4, 1, 2, 3);
-    cutShort.pixels.resize(10);
-    EXPECT_FALSE(ScreenCapture::pixelBuffer(platform::RgbaImage{}));
-    EXPECT_FALSE(ScreenCapture::pixelBuffer(cutShort));
+    EXPECT_FALSE(ScreenCapture::pixelBuffer(platform::RgbaImage{}));   // short storage: see ColorMatcher
 }
 
 // Bit for bit, for lengths around the 16-pixel blocks and every byte value of each channel.

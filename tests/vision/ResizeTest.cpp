@@ -35,7 +35,7 @@ TEST(Resize, DownscaleAveragesTheCoveredArea) {
 }
 
 TEST(Resize, GreyPathMatchesColourPath) {
-    const auto img = test::texture(90, 70, 4);
+    const auto img = test::noise(90, 70, 4);
     const std::vector<float> g = PixelBuffer{90, 70, img.pixels}.grayFloats();
     std::vector<float> viaGrey;
     for (auto [w, h] : {std::pair{30, 20}, {41, 70}, {120, 33}}) {

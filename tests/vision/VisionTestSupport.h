@@ -48,21 +48,6 @@ inline RgbaImage cut(const RgbaImage& src, int x0, int y0, int w, int h) {
     return out;
 }
 
-// Flat coloured panels over fine noise: unique everywhere, yet it survives downscaling.
-inline RgbaImage texture(int w, int h, uint32_t seed) {
-    std::mt19937 rng(seed);
-    RgbaImage img = solid(w, h, 128, 128, 128);
-    for (int k = 0; k < w * h / 400 + 20; ++k) {
-        const int bw = int(rng() % 77) + 4, bh = int(rng() % 77) + 4;
-        const int x0 = int(rng() % w), y0 = int(rng() % h);
-        paste(img, solid(std::min(bw, w - x0), std::min(bh, h - y0), rng() % 256, rng() % 256, rng() % 256),
-              x0, y0);
-    }
-    for (size_t i = 0; i < img.pixels.size(); ++i)
-        if (i % 4 != 3) img.pixels[i] = uint8_t(std::clamp(img.pixels[i] + int(rng() % 41) - 20, 0, 255));
-    return img;
-}
-
 // A colour point expecting (r, g, b) within `tolerance`.
 inline ColorPoint point(double x, double y, int r = 0, int g = 0, int b = 0, int tol = 10, bool on = true) {
     return {Uuid::random(), x, y, r, g, b, tol, on};
