@@ -96,8 +96,7 @@ TEST(ScreenCapture, AGrabNeverOverwritesAHeldSnapshot) {
 }
 
 TEST(ScreenCoordinates, PrimaryHeightAndDesktopBounds) {
-    using platform::ScreenInfo;
-    EXPECT_EQ(ScreenCoordinates::primaryHeight(std::vector<ScreenInfo>{}), 0);
+    EXPECT_EQ(ScreenCoordinates::primaryHeight(std::vector<platform::ScreenInfo>{}), 0);
     EXPECT_EQ(ScreenCoordinates::primaryHeight({{{-800, 0, 800, 600}, 1}, {{0, 0, 1920, 1080}, 1}}), 1080);
     auto sim = SimDesktop::create();
     sim->addScreen({5, 0, 800, 600});

@@ -48,7 +48,7 @@ inline RgbaImage cut(const RgbaImage& src, int x0, int y0, int w, int h) {
     return out;
 }
 
-// A colour point expecting (r, g, b) within `tolerance`.
+// A colour point expecting (r, g, b) within tolerance `tol`.
 inline ColorPoint point(double x, double y, int r = 0, int g = 0, int b = 0, int tol = 10, bool on = true) {
     return {Uuid::random(), x, y, r, g, b, tol, on};
 }
