@@ -1,5 +1,5 @@
-// Shared helpers of the Lua tests: a scratch folder for Lua files, results as one line of text,
-// and a fixture that leaves the process-wide guard (interrupt flag, deadline, clock) as found.
+// Shared helpers of the Lua tests: a scratch folder for Lua files, results as one line of text, and a
+// fixture with a fresh state that leaves the process-wide guard (interrupt flag, deadline, clock) as found.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 
 namespace tapforge {
 
-inline void PrintTo(const LuaRunOutcome& o, std::ostream* os) { *os << (o.succeeded ? "success" : "failure(\"" + o.message + "\")"); }
+inline void PrintTo(const LuaRunOutcome& o, std::ostream* os) { *os << (o.succeeded ? "success" : "failure: " + o.message); }
 
 }  // namespace tapforge
 
@@ -53,11 +53,20 @@ inline std::string show(const std::pair<LuaRunOutcome, std::vector<LuaValue>>& r
     return out.str();
 }
 
-class GuardedTest : public ::testing::Test {
+class LuaTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetGuard(); }
-    void TearDown() override { resetGuard(); }
+    void SetUp() override {
+        resetGuard();
+        ASSERT_TRUE(runtime);
+    }
+    // The state goes first: its functions may call what a derived fixture owns.
+    void TearDown() override { runtime.reset(), resetGuard(); }
     static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
+    LuaRunOutcome run(const std::string& code) { return runtime->runString(code, "=test"); }
+    std::string eval(const std::string& code) { return show(runtime->runFile(folder.write("chunk.lua", code))); }
+
+    ScratchFolder folder;
+    std::unique_ptr<LuaRuntime> runtime = LuaRuntime::create();
 };
 
 }  // namespace tapforge::test

@@ -1,4 +1,4 @@
-// The macro library on the simulated desktop with virtual time: results, input, time and screen reads of each call.
+// The macro library on the simulated desktop: results, input, virtual time and screen reads of each call.
 #include <regex>
 
 #include "../vision/VisionTestSupport.h"
@@ -25,11 +25,10 @@ ImageTemplate templateOf(const std::string& name, const platform::RgbaImage& ima
 
 // White 400 × 300 screen, pointer at (50, 60), red and green 20-wide squares at (100, 100) and (200, 100),
 // "logo" drawn at (300, 40), "absent" nowhere, "broken" undecodable.
-class MacroTest : public GuardedTest {
+class MacroTest : public LuaTest {
 protected:
     void SetUp() override {
-        GuardedTest::SetUp();
-        sim = SimDesktop::create();
+        LuaTest::SetUp();
         sim->addScreen({0, 0, 400, 300}, 1.0, {255, 255, 255, 255});
         sim->setPointer({50, 60});
         sim->fill({100, 100, 20, 20}, {255, 0, 0, 255}), sim->fill({200, 100, 20, 20}, {0, 255, 0, 255});
@@ -43,40 +42,33 @@ protected:
                              {"broken", templateOf("broken", vision::test::noise(10, 10, 1))}};
         context.templates["broken"].pngBase64 = "not base64!";
         context.log = [this](const std::string& line) { logs.push_back(line); };
-        runtime = LuaRuntime::create();
-        ASSERT_TRUE(runtime);
         api = std::make_unique<LuaMacroAPI>(std::move(context));
         api->install(*runtime);
     }
 
-    std::string eval(const std::string& code) { return show(runtime->runFile(folder.write("v.lua", code))); }
-
-    // "left@1,2#2" a press (click state last), "^" its release in place, "^left@7,8" one elsewhere, "scroll-3@50,60", "down 55".
+    // "left@1,2#2" a press (click state last), "^" its release in place, "^left@7,8" one elsewhere,
+    // "scroll-3@50,60", "down 55".
     std::string inputs() const {
         static const char* const buttons[] = {"left", "right", "center"};
         std::string out;
         const PostedEvent* pressed = nullptr;
         for (const PostedEvent& e : sim->postedEvents()) {
             const bool down = e.press == platform::Press::down, button = e.kind == PostedEvent::Kind::button;
-            if (button && !down && pressed && pressed->button == e.button && pressed->location == e.location) {
-                out += "^", pressed = nullptr;
-                continue;
-            }
             const std::string at = "@" + std::to_string(int(e.location.x)) + "," + std::to_string(int(e.location.y));
-            if (e.kind == PostedEvent::Kind::key) out += (down ? " down " : " up ") + std::to_string(e.keyCode);
+            if (button && !down && pressed && pressed->button == e.button && pressed->location == e.location)
+                out += "^";
+            else if (e.kind == PostedEvent::Kind::key) out += (down ? " down " : " up ") + std::to_string(e.keyCode);
             else if (e.kind == PostedEvent::Kind::scroll) out += " scroll" + std::to_string(e.scrollLines) + at;
-            else if (button) out += std::string(down ? " " : " ^") + buttons[static_cast<int>(e.button)] + at +
-                                    (down ? "#" + std::to_string(e.clickState) : "");
+            else if (button)
+                out += (down ? " " : " ^") + (buttons[int(e.button)] + at) + (down ? "#" + std::to_string(e.clickState) : "");
             if (e.kind != PostedEvent::Kind::move) pressed = button && down ? &e : nullptr;
         }
         return out.empty() ? out : out.substr(1);
     }
 
-    ScratchFolder folder;
-    std::shared_ptr<SimDesktop> sim;
+    std::shared_ptr<SimDesktop> sim = SimDesktop::create();
     std::unique_ptr<InputPlayer> player;
     std::unique_ptr<LuaMacroAPI> api;
-    std::unique_ptr<LuaRuntime> runtime;   // gone before the API its functions call
     Strings logs;
 };
 
@@ -86,7 +78,7 @@ struct Call {
     std::optional<int64_t> ms = {};         // virtual time the chunk sleeps
     int grabs = -1;                         // screen reads it makes
     void (*before)(SimDesktop&) = nullptr;  // changes to the desktop first
-    std::string logged = "";                // log lines joined by '\n'
+    Strings logged = {};
 };
 
 void grabFails(SimDesktop& s) { s.setGrabFails(true); }
@@ -104,16 +96,14 @@ TEST_P(MacroCallTest, ResultInputAndTime) {
     EXPECT_EQ(inputs(), c.inputs);
     if (c.ms) { EXPECT_EQ((sim->clock().totalSleptMicros() - slept) / 1000, *c.ms); }
     if (c.grabs >= 0) { EXPECT_EQ(sim->grabCount() - grabs, c.grabs); }
-    std::string logged;
-    for (const std::string& line : logs) logged += (logged.empty() ? "" : "\n") + line;
-    EXPECT_EQ(logged, c.logged);
+    EXPECT_EQ(logs, c.logged);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Input, MacroCallTest,
     ::testing::Values(
         Call{"log(1, nil, 'a') log() log(nil) printf('%d-%s', 3, 'x') script.log(5) script.log('s')", "", "", {}, -1,
-             nullptr, "1\tnil\ta\n\nnil\n3-x\n\ns"},
+             nullptr, {"1\tnil\ta", "", "nil", "3-x", "", "s"}},
         Call{"sleep(0) sleep(-5) sleep() _tfg.sleep(0.5)", "", "", 0},
         Call{"script.jump(0)", "error: script.jump(步骤序号) 需要从 1 开始的步骤序号"},
         Call{"return pcall(script.jump, 1.5) or pcall(script.jump, 'x')", "false"},
@@ -142,7 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"return color.get(110, 110)", "255|0|0|#FF0000"},
         // On the red square's corner: 4 of the 9 averaged pixels are red.
         Call{"local r, g, b, hex = screen.color(100, 100) return hex", "#FF8D8D"},
-        Call{"color.get(110, 110)", kGrabBad, "", {}, -1, grabFails},
         Call{"color.match(110, 110, '#f00')", kGrabBad, "", {}, -1, grabFails},
         Call{"color.get(-50, -50)", kGrabBad},   // off the desktop
         Call{"return color.match(110, 110, '#f00'), color.match(110, 110, 245, 10, 10), color.match(110, 110, 244, 0, 0),"
