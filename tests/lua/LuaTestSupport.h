@@ -16,7 +16,7 @@
 
 namespace tapforge {
 
-inline void PrintTo(const LuaRunOutcome& o, std::ostream* os) { *os << (o.succeeded ? "success" : "failure: " + o.message); }
+inline void PrintTo(const LuaRunOutcome& o, std::ostream* os) { *os << (o.succeeded ? "ok" : o.message); }
 
 }  // namespace tapforge
 
@@ -27,7 +27,7 @@ inline constexpr const char* kTimedOut = "Lua 脚本执行超时";
 
 struct ScratchFolder {
     // Short, so that Lua's chunk names (cut at 60 bytes) show whole paths in messages.
-    const std::filesystem::path path = "/tmp/tfl" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const std::filesystem::path path = "/tmp/tfl" + std::to_string(getpid()) + "-" + std::to_string(++count);
     ScratchFolder() { std::filesystem::remove_all(path), std::filesystem::create_directories(path); }
     ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
@@ -36,7 +36,7 @@ struct ScratchFolder {
         std::ofstream(path / name, std::ios::binary) << text;
         return *this / name;
     }
-    static inline int counter = 0;
+    static inline int count = 0;
 };
 
 // A run's results as "true|5|x|<table>|nil", or "error: message".
@@ -63,7 +63,7 @@ protected:
     void TearDown() override { runtime.reset(), resetGuard(); }
     static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
     LuaRunOutcome run(const std::string& code) { return runtime->runString(code, "=test"); }
-    std::string eval(const std::string& code) { return show(runtime->runFile(folder.write("chunk.lua", code))); }
+    std::string eval(const std::string& s) { return show(runtime->runFile(folder.write("chunk.lua", s))); }
 
     ScratchFolder folder;
     std::unique_ptr<LuaRuntime> runtime = LuaRuntime::create();
