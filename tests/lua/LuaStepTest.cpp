@@ -11,6 +11,7 @@ namespace {
 Step luaStep(const std::string& file, int64_t timeoutMs = 0) {
     return stepOf(StepKind::lua, [&](Step& s) { s.luaFile = file, s.timeoutMs = timeoutMs; });
 }
+
 Script stopOnSuccess(const std::string& file) {
     return scriptOf({withBranches(luaStep(file), branchOf(BranchKind::stop), {}), Step(StepKind::comment)});
 }

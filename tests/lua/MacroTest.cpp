@@ -15,7 +15,7 @@ namespace {
 using platform::sim::PostedEvent;
 using platform::sim::SimDesktop;
 
-ImageTemplate templateOf(const std::string& name, const platform::RgbaImage& image, const char* png = nullptr) {
+ImageTemplate templateOf(std::string name, const platform::RgbaImage& image, const char* png = nullptr) {
     ImageTemplate t;
     t.name = name, t.widthPoints = image.width, t.heightPoints = image.height;
     t.pngBase64 = png ? png : vision::encodeBase64(*vision::PngCodec::encode(image));
