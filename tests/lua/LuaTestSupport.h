@@ -45,9 +45,9 @@ inline std::string show(const std::pair<LuaRunOutcome, std::vector<LuaValue>>& r
     std::ostringstream out;
     for (const LuaValue& v : run.second) {
         if (&v != &run.second.front()) out << "|";
-        if (v.kind == LuaValue::Kind::number) out << v.number;
+        if (v == LuaValue::makeNil()) out << "nil";
+        else if (v.kind == LuaValue::Kind::number) out << v.number;
         else if (v.kind == LuaValue::Kind::boolean) out << (v.boolean ? "true" : "false");
-        else if (v.kind == LuaValue::Kind::nilValue) out << "nil";
         else out << (v.kind == LuaValue::Kind::other ? "<" + v.text + ">" : v.text);
     }
     return out.str();
