@@ -64,8 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Loops, BusyRun, ::testing::Combine(
     ::testing::Values(StepKind::comment, StepKind::keyPress, StepKind::delay),
     ::testing::Values(ClockKind::system, ClockKind::dryRun)));
 
-// The oldest undelivered lines go, one line says how many, the rest arrive in order: numbered passes
-// account for every gap, from the start line (number 0, dropped first) on.
+// The oldest undelivered lines go and one line counts them: the numbered passes account for every gap.
 TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
     useClock(ClockKind::dryRun);
     runner->start(scriptOf({Step(StepKind::comment)}, 0), std::nullopt);
@@ -77,7 +76,7 @@ TEST_F(BusyRun, LogQueueStaysBoundedAndCountsWhatItDrops) {
     ASSERT_TRUE(ended(5s));
     loop.drain();
     const std::regex passLine("—— 第 (\\d+) 轮结束，重新开始 ——"), dropLine("⚠️ 日志输出过快，已省略 (\\d+) 行");
-    int64_t expected = 0;
+    int64_t expected = 0;   // the start line, dropped first, is number 0
     for (size_t i = 0; i + 1 < log.size(); ++i) {
         std::smatch m;
         if (std::regex_match(log[i], m, dropLine)) expected += std::stoll(m[1]);
@@ -98,8 +97,7 @@ struct StuckHost final : LuaStepHost {
     std::promise<void> entered, release;
 };
 
-// Reported while it lasts; then the owner quits without waiting for ever, or the worker returns and the
-// report clears.
+// Reported while it lasts; then the owner quits without waiting, or the worker returns and it clears.
 TEST_F(BusyRun, RunThatIgnoresAStopIsReported) {
     bool overdueSeen = false;
     for (bool leaveBehind : {false, true}) {

@@ -14,7 +14,7 @@ Step keyStep(uint16_t code, KeyEventKind kind = KeyEventKind::press) {
     return stepOf(StepKind::keyPress, [&](Step& s) { s.keyCode = code, s.keyKind = kind; });
 }
 
-class RunLoop : public RunnerFixture {};
+using RunLoop = RunnerFixture;
 
 TEST_F(RunLoop, Plays) {
     Step lua(StepKind::lua), disabled = clickStep(9, 9), scroll = clickStep(1, 2);
@@ -90,9 +90,8 @@ TEST_F(RunLoop, Plays) {
          .log = {started(3, 0), "#1 鼠标点击 · 左键单击 (1, 1)", "#3 延迟 · 延迟 100 ms", "—— 第 1 轮结束，重新开始 ——",
                  "#1 鼠标点击 · 左键单击 (1, 1)", "⏹ 已执行 3 个步骤，达到步骤数上限"},
          .end = End::stepLimit, .options = {.timeLimitMs = {}, .stepLimit = 3, .logEachStep = true}},
-        // Delays, the step interval, condition time-outs and move durations shrink; the click's
-        // own 20 ms hold does not: delay 250; click down at 250, up at 270; interval 100; 12 move
-        // events 16 ms apart from 370; interval 100; the colour check waits 500.
+        // Delays, the interval, condition time-outs and moves shrink, the click's 20 ms hold not: delay 250;
+        // click 250 to 270; interval 100; 12 moves 16 ms apart from 370; interval 100; the check waits 500.
         {.name = "speed",
          .script = scriptOf({delayStep(1000), clickStep(1, 1), moveStep(100, 0, 768), never}, 1, 400),
          .endMs = 370 + 192 + 100 + 500, .options = {.timeLimitMs = {}, .stepLimit = {}, .speed = 4},
