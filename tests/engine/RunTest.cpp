@@ -10,19 +10,16 @@ Step moveStep(double x, double y, int64_t ms) {
     Step s = clickStep(x, y);
     return s.kind = StepKind::mouseMove, s.moveDurationMs = ms, s;
 }
-Step keyStep(uint16_t code, KeyEventKind kind = KeyEventKind::press) {
-    return stepOf(StepKind::keyPress, [&](Step& s) { s.keyCode = code, s.keyKind = kind; });
-}
 
 using RunLoop = RunnerFixture;
 
 TEST_F(RunLoop, Plays) {
-    Step lua(StepKind::lua), disabled = clickStep(9, 9), scroll = clickStep(1, 2);
+    Step lua(StepKind::lua), disabled = clickStep(9, 9), scroll = clickStep(1, 2), key(StepKind::keyPress);
     lua.luaFile = "a.lua", lua.onFailure = branchOf(BranchKind::stop), disabled.enabled = false;
-    scroll.kind = StepKind::mouseScroll, scroll.scrollAmount = 3;
+    scroll.kind = StepKind::mouseScroll, scroll.scrollAmount = 3, key.keyCode = 1;
     // The interval follows mouse, key and text steps only.
     Script paced = scriptOf({clickStep(1, 1), delayStep(100), Step(StepKind::comment), Step(StepKind::goTo),
-                             passing({}), Step(StepKind::lua), Step(StepKind::keyPress), keyStep(1), scroll,
+                             passing({}), Step(StepKind::lua), Step(StepKind::keyPress), key, scroll,
                              moveStep(4, 4, 0), stepOf(StepKind::typeText, [](Step& s) { s.text = "a"; }),
                              clickStep(2, 2)}, 1, 500);
     paced.steps[3].gotoStepID = paced.steps[4].id;
@@ -34,8 +31,8 @@ TEST_F(RunLoop, Plays) {
     const auto stopAt = [&](int64_t ms) { return [&, ms] { pressAt(ms); }; };
     // Whatever ends the run, what it pressed is released in reverse order: the button, S, ⌘, ⇧.
     const auto pressing = [&](std::vector<Step> steps) {
-        Step chord = keyStep(1, KeyEventKind::down);
-        chord.modifiers = ModifierSet::command() | ModifierSet::shift();
+        Step chord = key;
+        chord.keyKind = KeyEventKind::down, chord.modifiers = ModifierSet::command() | ModifierSet::shift();
         steps.insert(steps.begin(), {chord, clickStep(3, 3, ClickKind::down, MouseButton::right)});
         return scriptOf(steps);
     };
