@@ -25,7 +25,7 @@ Step imageStep(const platform::RgbaImage& image, BranchTarget branch = {}) {
     });
 }
 
-// A 40 x 30 textured patch, drawn at (200, 150) where its template was captured when a play needs it.
+// A 40 x 30 textured patch; the plays that need it draw it at (200, 150), where its template was captured.
 const platform::RgbaImage kPatch = noise(40, 30, 11);
 
 using Checks = RunnerFixture;
