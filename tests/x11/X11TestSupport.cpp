@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -112,24 +114,26 @@ CountingWindow::~CountingWindow() {
 
 void CountingWindow::pump(std::chrono::milliseconds settle) {
     if (!display_) return;
+    const auto note = [this](bool press, const std::string& what) {
+        input += (input.empty() ? "" : " ") + std::string(press ? "+" : "-") + what;
+    };
     const auto deadline = std::chrono::steady_clock::now() + settle;
     do {
         XSync(display_, False);
         while (XPending(display_) > 0) {
             XEvent e;
             XNextEvent(display_, &e);
-            const bool press = e.type == ButtonPress;
-            if (press || e.type == ButtonRelease) {
-                if (e.xbutton.button < 16) ++(press ? buttonPresses : buttonReleases)[e.xbutton.button];
-                if (press) lastButtonState = e.xbutton.state;
+            const bool press = e.type == ButtonPress || e.type == KeyPress;
+            if (e.type == ButtonPress || e.type == ButtonRelease) {
+                if (press && e.xbutton.button < 16) ++buttonPresses[e.xbutton.button];
                 clicks.push_back({press, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-            } else if (e.type == KeyRelease) {
-                ++keyReleases;
+                note(press, std::to_string(e.xbutton.button));
             } else if (e.type == MappingNotify) {
                 XRefreshKeyboardMapping(&e.xmapping);
-            } else if (e.type == KeyPress) {
-                ++keyPresses;
-                lastKeyState = e.xkey.state, lastKeycode = e.xkey.keycode;
+            } else if (e.type == KeyPress || e.type == KeyRelease) {
+                const char* name = XKeysymToString(XLookupKeysym(&e.xkey, 0));
+                note(press, name ? name : std::to_string(e.xkey.keycode));
+                if (!press) continue;
                 KeySym k = 0;
                 char latin1[8];
                 XLookupString(&e.xkey, latin1, sizeof latin1, &k, nullptr);
@@ -210,26 +214,19 @@ std::filesystem::path cliPath() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "tapforge-cli";
 }
 
-Child::Child(const std::vector<std::string>& args, const std::string& display) {
-    int out[2];
-    if (pipe(out) != 0) return;
+Child::Child(std::vector<std::string> args, const std::string& display) : out_(memfd_create("child", MFD_CLOEXEC)) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // stderr too, so that a sanitizer report shows in the failure message
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_adddup2(&actions, out_, 1);
+    posix_spawn_file_actions_adddup2(&actions, out_, 2);
     // env sets DISPLAY and execs the program under the same process id
-    std::vector<std::string> line{"/usr/bin/env", "DISPLAY=" + display};
-    line.insert(line.end(), args.begin(), args.end());
+    args.insert(args.begin(), {"/usr/bin/env", "DISPLAY=" + display});
     std::vector<char*> argv;
-    for (auto& a : line) argv.push_back(a.data());
+    for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (out_ < 0 || posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-    fcntl(out_, F_SETFL, O_NONBLOCK);
 }
 
 Child::~Child() {
@@ -237,30 +234,24 @@ Child::~Child() {
     if (out_ >= 0) close(out_);
 }
 
+std::string Child::output() const {
+    struct stat written {};
+    fstat(out_, &written);
+    std::string text(size_t(written.st_size), '\0');
+    text.resize(size_t(std::max<ssize_t>(0, pread(out_, text.data(), text.size(), 0))));
+    return text;
+}
+
 bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) readSome(50);
-    return output_.find(text) != std::string::npos;
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout);
 }
 
 int Child::wait(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) return -1;   // waitpid(-1) would reap any child, the X server too
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (; waitpid(pid_, &status, WNOHANG) != pid_; readSome(20))
-        if (std::chrono::steady_clock::now() >= deadline) return -1;
-    for (pid_ = -1; readSome(0);) {
-    }
+    // waitpid(-1) would reap any child, the X server too
+    if (pid_ <= 0 || !waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) return -1;
+    pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool Child::readSome(int waitMs) {
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0) return false;
-    char buffer[4096];
-    const ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n > 0) output_.append(buffer, static_cast<size_t>(n));
-    return n > 0;
 }
 
 TempFolder::TempFolder(const std::string& name)

@@ -51,7 +51,7 @@ inline constexpr int kRootWidth = 3200, kRootHeight = 1080, kPrimaryRootX = 1280
 
 bool defineTwoMonitors(Display* display);   // false without RandR 1.5
 
-// A focused window on its own connection over a root rectangle, counting input events.
+// A focused window on its own connection over a root rectangle, noting the input it receives.
 class CountingWindow {
 public:
     explicit CountingWindow(const std::string& display, int x = 0, int y = 0, int width = kRootWidth,
@@ -62,14 +62,13 @@ public:
     void pump(std::chrono::milliseconds settle = 150ms);
     void fill(int x, int y, int width, int height, unsigned long rgb);
 
-    int buttonPresses[16] = {}, buttonReleases[16] = {};
-    int keyPresses = 0, keyReleases = 0;
-    unsigned lastButtonState = 0, lastKeyState = 0, lastKeycode = 0;   // of the last press
+    int buttonPresses[16] = {};
     struct Click {   // at its root point
         bool press; unsigned button; int x, y;
         friend bool operator==(const Click&, const Click&) = default;
     };
     std::vector<Click> clicks;
+    std::string input;   // presses and releases in order: "+Shift_L +a -a -Shift_L +1 -1" (keysyms, buttons)
     std::string typed;   // as an application reads the presses then, in UTF-8
     Display* display() const { return display_; }
 
@@ -102,22 +101,20 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y);
 std::filesystem::path cliPath();   // <build>/bin/tapforge-cli
 
-// A child with DISPLAY set, stdout and stderr read through a pipe, killed at destruction.
+// A child with DISPLAY set, stdout and stderr kept in memory, killed at destruction.
 class Child {
 public:
-    Child(const std::vector<std::string>& args, const std::string& display);
+    Child(std::vector<std::string> args, const std::string& display);
     ~Child();
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     int wait(std::chrono::milliseconds timeout);   // 128 + signal if killed; -1 on timeout
-    const std::string& output() const { return output_; }
+    std::string output() const;
 
 private:
-    bool readSome(int waitMs);
     pid_t pid_ = -1;
     int out_ = -1;
-    std::string output_;
 };
 
 // A fresh temporary folder, removed with its contents.
