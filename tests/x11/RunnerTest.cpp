@@ -31,8 +31,8 @@ Step key(uint16_t code, KeyEventKind kind = KeyEventKind::press, ModifierSet mod
 class X11Runner : public X11Test {
 protected:
     // Plays to the end, or stops after `stopAfter` (`beforeStop` first): answers how long the stop took.
-    std::chrono::steady_clock::duration play(const Script& script, std::optional<std::chrono::milliseconds> stopAfter = {},
-                                             const std::function<void()>& beforeStop = {}) {
+    auto play(const Script& script, std::optional<std::chrono::milliseconds> stopAfter = {},
+              const std::function<void()>& beforeStop = {}) {
         ScriptRunner runner(ScriptRunnerServices{*desktop, loop.poster(), nullptr, {}});
         runner.onLog = [this](const std::string& line) { log.push_back(line); };
         runner.start(script, std::nullopt);
@@ -55,7 +55,8 @@ TEST_F(X11Runner, WindowReceivesExactlyTheScriptsClicksAndKeys) {
     script.stepIntervalMs = 10;
     script.steps = {click(100, 100), click(200, 150, ClickKind::doubleClick),
                     click(300, 200, ClickKind::click, MouseButton::right),
-                    key(1, KeyEventKind::press, ModifierSet::command() | ModifierSet::shift()), typing, key(54)};
+                    key(1, KeyEventKind::press, ModifierSet::command() | ModifierSet::shift()), typing,
+                    key(54)};
     play(script);
     window.pump();
     EXPECT_EQ(window.input, "+1 -1 +1 -1 +1 -1 +3 -3 +Shift_L +Super_L +s -s -Super_L -Shift_L "
@@ -63,8 +64,8 @@ TEST_F(X11Runner, WindowReceivesExactlyTheScriptsClicksAndKeys) {
     EXPECT_TRUE(nothingHeld(window.display()));
 }
 
-// A stop ends a 600 s drag within a second; the end of a run lets go of what is down. Fn and an
-// unnamed code have no key here and say so.
+// A stop ends a 600 s drag within a second; the end of a run lets go of what is down. Fn and
+// unnamed codes have no key here and say so.
 TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
     CountingWindow window(server->display());
     Step move(StepKind::mouseMove);
@@ -76,12 +77,13 @@ TEST_F(X11Runner, NothingStaysPressedAfterAStopOrTheEnd) {
     });
     EXPECT_LT(stopping, 1s);
     log.clear();
-    script.steps = {key(63), key(127), key(0, KeyEventKind::down, ModifierSet::control()), click(50, 50, ClickKind::down)};
+    script.steps = {key(63), key(127), key(60000), key(0, KeyEventKind::down, ModifierSet::control()),
+                    click(50, 50, ClickKind::down)};
     play(script);
     window.pump();
     EXPECT_EQ(window.input, "+1 -1 +Control_L +a +1 -1 -a -Control_L");
     EXPECT_TRUE(nothingHeld(window.display()));
-    ASSERT_EQ(log.size(), 4u);
+    ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log[2], "⚠️ 按键 键码 127 在此桌面上无法发送，已跳过");
 }
 
@@ -98,9 +100,9 @@ protected:
         setLuaGuardClock(desktop->clock);
         player = std::make_unique<InputPlayer>(desktop->events, desktop->clock);
         runtime = LuaRuntime::create();
-        api = std::make_unique<LuaMacroAPI>(LuaMacroAPI::Context{player.get(), desktop->clock.get(), desktop->screens,
-                                                                 desktop->grab, std::move(templates),
-                                                                 [this](const std::string& line) { logs.push_back(line); }});
+        const auto log = [this](const std::string& line) { logs.push_back(line); };
+        api = std::make_unique<LuaMacroAPI>(LuaMacroAPI::Context{
+            player.get(), desktop->clock.get(), desktop->screens, desktop->grab, std::move(templates), log});
         api->install(*runtime);
     }
     std::string run(const std::string& code) {
@@ -129,7 +131,8 @@ TEST_F(X11Macro, MouseAndKeyboardReachTheWindow) {
                                                  {true, 1, ox + 300, 200}, {false, 1, ox + 300, 200},
                                                  {true, 1, ox + 300, 200}, {false, 1, ox + 300, 200},
                                                  {true, 1, ox + 10, 10}, {false, 1, ox + 60, 40}}));
-    EXPECT_EQ(window.input, "+1 -1 +3 -3 +1 -1 +1 -1 +1 -1 +a -a +Shift_L +b -b -Shift_L +Control_L +c -c -Control_L");
+    EXPECT_EQ(window.input,
+              "+1 -1 +3 -3 +1 -1 +1 -1 +1 -1 +a -a +Shift_L +b -b -Shift_L +Control_L +c -c -Control_L");
     EXPECT_EQ(logs, (std::vector<std::string>{"60,40"}));
     EXPECT_EQ(queryPointer(window.display()), (platform::Point{ox + 60.0, 40}));
     EXPECT_TRUE(nothingHeld(window.display()));
@@ -154,7 +157,8 @@ TEST_F(X11Macro, ScreenReadsShowWhatTheServerDraws) {
     drawMark(700, 500);
     install({{"Mark", mark}});
     ASSERT_EQ(run("local r, g, b, hex = color.get(745, 515) log(hex) "
-                  "log(tostring(color.match(715, 515, '#F0F0F0')), tostring(color.match(715, 515, 0, 0, 255, 10))) "
+                  "log(tostring(color.match(715, 515, '#F0F0F0')), "
+                  "    tostring(color.match(715, 515, 0, 0, 255, 10))) "
                   "local x, y, score = image.find('mark', 0.9) log(string.format('%d,%d %.2f', x, y, score)) "
                   "log(tostring(image.exists('Mark')), tostring(image.findIn('Mark', 0, 0, 200, 200))) "
                   "local w, h = screen.size() printf('%dx%d @%g', w, h, screen.scale())"),
@@ -165,7 +169,8 @@ TEST_F(X11Macro, ScreenReadsShowWhatTheServerDraws) {
 
 TEST_F(X11Macro, StopFromAnotherThreadEndsABusyFileAndAWait) {
     install();
-    for (const char* code : {"s = 0 while true do s = s + 1 end", "color.wait(5, 5, '#123456', 0, 600000) while true do end"}) {
+    for (const char* code :
+         {"s = 0 while true do s = s + 1 end", "color.wait(5, 5, '#123456', 0, 600000) while true do end"}) {
         SCOPED_TRACE(code);
         std::thread stopper([] {
             std::this_thread::sleep_for(100ms);

@@ -94,8 +94,8 @@ CountingWindow::CountingWindow(const std::string& name, int x, int y, int width,
     if (!display_) return;
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
-    attributes.event_mask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask | KeyReleaseMask |
-                            ExposureMask | StructureNotifyMask;
+    attributes.event_mask =
+        ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask;
     attributes.background_pixel = BlackPixel(display_, DefaultScreen(display_));
     window_ = XCreateWindow(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
                             static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
@@ -160,22 +160,14 @@ OtherClient::~OtherClient() {
     if (display_) XCloseDisplay(display_);
 }
 void OtherClient::press(unsigned keysym, bool down) {
-    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime), XSync(display_, False);
+    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime);
+    XSync(display_, False);
 }
 void OtherClient::button(unsigned number, bool down) {
     XTestFakeButtonEvent(display_, number, down, CurrentTime), XSync(display_, False);
 }
 void OtherClient::move(int rootX, int rootY) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime), XSync(display_, False);
-}
-
-std::vector<int> keysHeld(Display* d) {
-    char keys[32] = {};
-    XQueryKeymap(d, keys);
-    std::vector<int> held;
-    for (int kc = 0; kc < 256; ++kc)
-        if ((keys[kc / 8] >> (kc % 8)) & 1) held.push_back(kc);
-    return held;
 }
 
 // The pointer's root point and its button and modifier mask.
@@ -190,12 +182,13 @@ platform::Point queryPointer(Display* d) { return pointer(d).first; }
 unsigned buttonsHeld(Display* d) { return pointer(d).second & 0x1F00; }   // Button1Mask .. Button5Mask
 
 ::testing::AssertionResult nothingHeld(Display* d) {
-    const std::vector<int> keys = keysHeld(d);
-    const unsigned buttons = buttonsHeld(d);
-    if (keys.empty() && buttons == 0) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "held: button mask " << buttons << ", keycodes";
-    for (int kc : keys) failure << " " << kc;
-    return failure;
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    std::string held;
+    for (int kc = 0; kc < 256; ++kc)
+        if ((keys[kc / 8] >> (kc % 8)) & 1) held += " " + std::to_string(kc);
+    if (held.empty() && buttonsHeld(d) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "held: button mask " << buttonsHeld(d) << ", keycodes" << held;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -211,10 +204,12 @@ std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y) {
 }
 
 std::filesystem::path cliPath() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "tapforge-cli";
+    const auto build = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+    return build / "bin" / "tapforge-cli";
 }
 
-Child::Child(std::vector<std::string> args, const std::string& display) : out_(memfd_create("child", MFD_CLOEXEC)) {
+Child::Child(std::vector<std::string> args, const std::string& display)
+    : out_(memfd_create("child", MFD_CLOEXEC)) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // stderr too, so that a sanitizer report shows in the failure message
@@ -264,7 +259,7 @@ TempFolder::~TempFolder() {
 }
 
 void X11Test::SetUp() {
-    if (usesCli && !std::filesystem::exists(cliPath())) GTEST_SKIP() << "tapforge-cli not built at " << cliPath();
+    if (usesCli && !std::filesystem::exists(cliPath())) GTEST_SKIP() << "no tapforge-cli at " << cliPath();
     server = std::make_unique<XvfbServer>(kRootWidth, kRootHeight);
     ASSERT_TRUE(server->running()) << server->failure();
     // Monitors last as long as the connection that defined them.

@@ -23,7 +23,9 @@ typedef struct _XDisplay Display;
 
 namespace tapforge::platform {
 inline void PrintTo(const Point& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
-inline void PrintTo(const Rect& r, std::ostream* os) { *os << r.x << "," << r.y << " " << r.width << "x" << r.height; }
+inline void PrintTo(const Rect& r, std::ostream* os) {
+    *os << r.x << "," << r.y << " " << r.width << "x" << r.height;
+}
 }  // namespace tapforge::platform
 
 namespace tapforge::testing {
@@ -93,7 +95,6 @@ private:
     Display* display_ = nullptr;
 };
 
-std::vector<int> keysHeld(Display* display);   // keycodes the server holds down
 unsigned buttonsHeld(Display* display);        // X button mask
 ::testing::AssertionResult nothingHeld(Display* display);
 platform::Point queryPointer(Display* display);   // root coordinates
@@ -141,7 +142,7 @@ protected:
     std::unique_ptr<XvfbServer> server;
     MainLoop loop;
     std::optional<platform::Desktop> desktop;
-    std::unique_ptr<OtherClient> other;   // closed before the server goes: Xlib ends a process on a lost connection
+    std::unique_ptr<OtherClient> other;   // closed before the server: a lost connection ends the process
     bool twoMonitors = false;
 
 private:
