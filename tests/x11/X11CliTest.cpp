@@ -17,7 +17,6 @@ using Outcome = std::pair<int, std::string>;
 
 namespace {
 
-// The steps without their delays, in order.
 std::string actions(const std::vector<Step>& steps) {
     std::string out;
     for (const Step& s : steps)
@@ -187,9 +186,8 @@ TEST_F(X11Record, InjectedInputBecomesStepsThatPlayBackTheSameClicksAtTheSamePla
     EXPECT_EQ(window.clicks, live);
 }
 
-// SIGHUP and SIGTERM save the recording as Ctrl+C does; so does the stop key, which keeps a held
-// button as its press and drops only itself and the pause before it. Moves, when asked for, are
-// sampled every 120 ms: each second one here comes 1 point on at once and is dropped.
+// SIGHUP, SIGTERM and the stop key save the recording; the key keeps a held button as its press.
+// Moves, when asked for, are sampled every 120 ms: each second one here comes too soon.
 TEST_F(X11Record, HangUpTerminateAndTheStopKeySaveTheRecording) {
     struct Case {
         int signal;

@@ -109,8 +109,7 @@ TEST(X11Open, MissingDisplayIsAnErrorNotACrash) {
 using X11Typing = X11Test;
 
 // Printable ASCII; on plain US also characters no key has, through a borrowed key given back after.
-// The window reads while another thread types, as a live application does (a key bound for the
-// moment is looked up when its event is handled).
+// The window reads while another thread types: a borrowed key is looked up when its event is handled.
 TEST_F(X11Typing, TextArrivesAsWrittenUnderAnyLayoutAndLockState) {
     std::string ascii;
     for (char c = 0x20; c < 0x7F; ++c) ascii += c;

@@ -170,7 +170,6 @@ void OtherClient::move(int rootX, int rootY) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime), XSync(display_, False);
 }
 
-// The pointer's root point and its button and modifier mask.
 static std::pair<platform::Point, unsigned> pointer(Display* d) {
     Window root, child;
     int x = 0, y = 0, windowX, windowY;
