@@ -115,7 +115,8 @@ CountingWindow::~CountingWindow() {
 void CountingWindow::pump(std::chrono::milliseconds settle) {
     if (!display_) return;
     const auto note = [this](bool press, const std::string& what) {
-        input += (input.empty() ? "" : " ") + std::string(press ? "+" : "-") + what;
+        if (!input.empty()) input += ' ';
+        (input += press ? '+' : '-') += what;
     };
     const auto deadline = std::chrono::steady_clock::now() + settle;
     do {
@@ -131,7 +132,9 @@ void CountingWindow::pump(std::chrono::milliseconds settle) {
             } else if (e.type == MappingNotify) {
                 XRefreshKeyboardMapping(&e.xmapping);
             } else if (e.type == KeyPress || e.type == KeyRelease) {
-                const char* name = XKeysymToString(XLookupKeysym(&e.xkey, 0));
+                const KeySym sym = XLookupKeysym(&e.xkey, 0);
+                // Xlib allocates the names of Unicode keysyms and never frees them.
+                const char* name = (sym & 0xFF000000) == 0x01000000 ? nullptr : XKeysymToString(sym);
                 note(press, name ? name : std::to_string(e.xkey.keycode));
                 if (!press) continue;
                 KeySym k = 0;
@@ -185,7 +188,7 @@ unsigned buttonsHeld(Display* d) { return pointer(d).second & 0x1F00; }   // But
     XQueryKeymap(d, keys);
     std::string held;
     for (int kc = 0; kc < 256; ++kc)
-        if ((keys[kc / 8] >> (kc % 8)) & 1) held += " " + std::to_string(kc);
+        if ((keys[kc / 8] >> (kc % 8)) & 1) (held += ' ') += std::to_string(kc);
     if (held.empty() && buttonsHeld(d) == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "held: button mask " << buttonsHeld(d) << ", keycodes" << held;
 }
