@@ -90,12 +90,11 @@ class X11Macro : public X11Test {
 protected:
     void TearDown() override {
         // The runtime before the library it calls; the player's connection before the server.
-        runtime.reset(), api.reset(), player.reset(), resetGuard();
+        runtime.reset(), api.reset(), player.reset();
+        tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr);
         X11Test::TearDown();
     }
-    static void resetGuard() { tfg_request_interrupt(0), tfg_set_deadline_ms(0), setLuaGuardClock(nullptr); }
     void install(std::map<std::string, ImageTemplate> templates = {}) {
-        resetGuard();
         setLuaGuardClock(desktop->clock);
         player = std::make_unique<InputPlayer>(desktop->events, desktop->clock);
         runtime = LuaRuntime::create();

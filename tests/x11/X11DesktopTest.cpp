@@ -114,12 +114,11 @@ TEST_F(X11Typing, TextArrivesAsWrittenUnderAnyLayoutAndLockState) {
     std::string ascii;
     for (char c = 0x20; c < 0x7F; ++c) ascii += c;
     ascii += "\n\t";
-    using Case = std::tuple<const char*, bool, bool>;   // layout, Caps Lock, Num Lock
-    for (auto [layout, capsLock, numLock] : {Case{"us", false, false}, Case{"us", true, true},
-                                             Case{"de", false, false}, Case{"de", true, true},
-                                             Case{"fr", true, false}}) {
-        SCOPED_TRACE(std::string(layout) + (capsLock ? " Caps Lock" : "") + (numLock ? " Num Lock" : ""));
-        const std::string command = "setxkbmap -display " + server->display() + " " + layout;
+    for (const std::string keyboard : {"us", "us caps num", "de", "de caps num", "fr caps"}) {
+        SCOPED_TRACE(keyboard);
+        const bool capsLock = keyboard.find("caps") != std::string::npos;
+        const bool numLock = keyboard.find("num") != std::string::npos;
+        const std::string command = "setxkbmap -display " + server->display() + " " + keyboard.substr(0, 2);
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         CountingWindow window(server->display());
         Display* d = window.display();
@@ -138,8 +137,7 @@ TEST_F(X11Typing, TextArrivesAsWrittenUnderAnyLayoutAndLockState) {
             return copy;
         };
         const std::vector<KeySym> before = mapping();
-        const bool plainUs = !capsLock && layout == std::string("us");
-        const std::string text = plainUs ? ascii + "你好，世界！Grüße – 3 € 😀" : ascii;
+        const std::string text = keyboard == "us" ? ascii + "你好，世界！Grüße – 3 € 😀" : ascii;
         std::atomic<bool> done{false};
         std::thread typist([&] {
             tapforge::InputPlayer(desktop->events, desktop->clock).typeText(text), done = true;
