@@ -127,7 +127,6 @@ TEST_F(X11Play, PointerPrintsGlobalPoints) {
 TEST_F(X11Play, ScreenshotOfARectangleHoldsTheColourShownThere) {
     CountingWindow window(server->display());
     window.fill(originX() + 40, 30, 16, 8, 0x10C0F0);
-    const TempFolder folder("tapforge-shot");
     const auto [code, out] = runCli({"screenshot", folder / "shot.png", "--rect", "40,30,16,8"});
     ASSERT_EQ(code, 0) << out;
     std::ifstream in(folder / "shot.png", std::ios::binary);
@@ -143,7 +142,6 @@ TEST_F(X11Play, ScreenshotOfARectangleHoldsTheColourShownThere) {
 // What a killed run left pressed through XTEST is let go; the server reports nothing held after.
 TEST_F(X11Play, ReleaseLetsGoOfKeysAndButtonsLeftDown) {
     other->press(XK_Shift_L, true), other->press(XK_a, true), other->button(1, true);
-    ASSERT_FALSE(nothingHeld(other->display()));
     EXPECT_EQ(runCli({"release"}), (Outcome{0, "已松开 2 个按键、1 个鼠标按钮\n"}));
     EXPECT_TRUE(nothingHeld(other->display()));
 }
