@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -92,8 +94,8 @@ CountingWindow::CountingWindow(const std::string& name, int x, int y, int width,
     if (!display_) return;
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
-    attributes.event_mask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask | KeyReleaseMask |
-                            ExposureMask | StructureNotifyMask;
+    attributes.event_mask =
+        ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask;
     attributes.background_pixel = BlackPixel(display_, DefaultScreen(display_));
     window_ = XCreateWindow(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
                             static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
@@ -112,24 +114,29 @@ CountingWindow::~CountingWindow() {
 
 void CountingWindow::pump(std::chrono::milliseconds settle) {
     if (!display_) return;
+    const auto note = [this](bool press, const std::string& what) {
+        if (!input.empty()) input += ' ';
+        (input += press ? '+' : '-') += what;
+    };
     const auto deadline = std::chrono::steady_clock::now() + settle;
     do {
         XSync(display_, False);
         while (XPending(display_) > 0) {
             XEvent e;
             XNextEvent(display_, &e);
-            const bool press = e.type == ButtonPress;
-            if (press || e.type == ButtonRelease) {
-                if (e.xbutton.button < 16) ++(press ? buttonPresses : buttonReleases)[e.xbutton.button];
-                if (press) lastButtonState = e.xbutton.state;
+            const bool press = e.type == ButtonPress || e.type == KeyPress;
+            if (e.type == ButtonPress || e.type == ButtonRelease) {
+                if (press && e.xbutton.button < 16) ++buttonPresses[e.xbutton.button];
                 clicks.push_back({press, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-            } else if (e.type == KeyRelease) {
-                ++keyReleases;
+                note(press, std::to_string(e.xbutton.button));
             } else if (e.type == MappingNotify) {
                 XRefreshKeyboardMapping(&e.xmapping);
-            } else if (e.type == KeyPress) {
-                ++keyPresses;
-                lastKeyState = e.xkey.state, lastKeycode = e.xkey.keycode;
+            } else if (e.type == KeyPress || e.type == KeyRelease) {
+                const KeySym sym = XLookupKeysym(&e.xkey, 0);
+                // Xlib allocates the names of Unicode keysyms and never frees them.
+                const char* name = (sym & 0xFF000000) == 0x01000000 ? nullptr : XKeysymToString(sym);
+                note(press, name ? name : std::to_string(e.xkey.keycode));
+                if (!press) continue;
                 KeySym k = 0;
                 char latin1[8];
                 XLookupString(&e.xkey, latin1, sizeof latin1, &k, nullptr);
@@ -156,7 +163,8 @@ OtherClient::~OtherClient() {
     if (display_) XCloseDisplay(display_);
 }
 void OtherClient::press(unsigned keysym, bool down) {
-    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime), XSync(display_, False);
+    XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime);
+    XSync(display_, False);
 }
 void OtherClient::button(unsigned number, bool down) {
     XTestFakeButtonEvent(display_, number, down, CurrentTime), XSync(display_, False);
@@ -165,16 +173,6 @@ void OtherClient::move(int rootX, int rootY) {
     XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime), XSync(display_, False);
 }
 
-std::vector<int> keysHeld(Display* d) {
-    char keys[32] = {};
-    XQueryKeymap(d, keys);
-    std::vector<int> held;
-    for (int kc = 0; kc < 256; ++kc)
-        if ((keys[kc / 8] >> (kc % 8)) & 1) held.push_back(kc);
-    return held;
-}
-
-// The pointer's root point and its button and modifier mask.
 static std::pair<platform::Point, unsigned> pointer(Display* d) {
     Window root, child;
     int x = 0, y = 0, windowX, windowY;
@@ -186,12 +184,13 @@ platform::Point queryPointer(Display* d) { return pointer(d).first; }
 unsigned buttonsHeld(Display* d) { return pointer(d).second & 0x1F00; }   // Button1Mask .. Button5Mask
 
 ::testing::AssertionResult nothingHeld(Display* d) {
-    const std::vector<int> keys = keysHeld(d);
-    const unsigned buttons = buttonsHeld(d);
-    if (keys.empty() && buttons == 0) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "held: button mask " << buttons << ", keycodes";
-    for (int kc : keys) failure << " " << kc;
-    return failure;
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    std::string held;
+    for (int kc = 0; kc < 256; ++kc)
+        if ((keys[kc / 8] >> (kc % 8)) & 1) (held += ' ') += std::to_string(kc);
+    if (held.empty() && buttonsHeld(d) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "held: button mask " << buttonsHeld(d) << ", keycodes" << held;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -207,29 +206,24 @@ std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y) {
 }
 
 std::filesystem::path cliPath() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "tapforge-cli";
+    const auto build = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+    return build / "bin" / "tapforge-cli";
 }
 
-Child::Child(const std::vector<std::string>& args, const std::string& display) {
-    int out[2];
-    if (pipe(out) != 0) return;
+Child::Child(std::vector<std::string> args, const std::string& display)
+    : out_(memfd_create("child", MFD_CLOEXEC)) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // stderr too, so that a sanitizer report shows in the failure message
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_adddup2(&actions, out_, 1);
+    posix_spawn_file_actions_adddup2(&actions, out_, 2);
     // env sets DISPLAY and execs the program under the same process id
-    std::vector<std::string> line{"/usr/bin/env", "DISPLAY=" + display};
-    line.insert(line.end(), args.begin(), args.end());
+    args.insert(args.begin(), {"/usr/bin/env", "DISPLAY=" + display});
     std::vector<char*> argv;
-    for (auto& a : line) argv.push_back(a.data());
+    for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (out_ < 0 || posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-    fcntl(out_, F_SETFL, O_NONBLOCK);
 }
 
 Child::~Child() {
@@ -237,30 +231,24 @@ Child::~Child() {
     if (out_ >= 0) close(out_);
 }
 
+std::string Child::output() const {
+    struct stat written {};
+    fstat(out_, &written);
+    std::string text(size_t(written.st_size), '\0');
+    text.resize(size_t(std::max<ssize_t>(0, pread(out_, text.data(), text.size(), 0))));
+    return text;
+}
+
 bool Child::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) readSome(50);
-    return output_.find(text) != std::string::npos;
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout);
 }
 
 int Child::wait(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) return -1;   // waitpid(-1) would reap any child, the X server too
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (; waitpid(pid_, &status, WNOHANG) != pid_; readSome(20))
-        if (std::chrono::steady_clock::now() >= deadline) return -1;
-    for (pid_ = -1; readSome(0);) {
-    }
+    // waitpid(-1) would reap any child, the X server too
+    if (pid_ <= 0 || !waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) return -1;
+    pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool Child::readSome(int waitMs) {
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0) return false;
-    char buffer[4096];
-    const ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n > 0) output_.append(buffer, static_cast<size_t>(n));
-    return n > 0;
 }
 
 TempFolder::TempFolder(const std::string& name)
@@ -273,7 +261,7 @@ TempFolder::~TempFolder() {
 }
 
 void X11Test::SetUp() {
-    if (usesCli && !std::filesystem::exists(cliPath())) GTEST_SKIP() << "tapforge-cli not built at " << cliPath();
+    if (usesCli && !std::filesystem::exists(cliPath())) GTEST_SKIP() << "no tapforge-cli at " << cliPath();
     server = std::make_unique<XvfbServer>(kRootWidth, kRootHeight);
     ASSERT_TRUE(server->running()) << server->failure();
     // Monitors last as long as the connection that defined them.

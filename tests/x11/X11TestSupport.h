@@ -23,7 +23,9 @@ typedef struct _XDisplay Display;
 
 namespace tapforge::platform {
 inline void PrintTo(const Point& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
-inline void PrintTo(const Rect& r, std::ostream* os) { *os << r.x << "," << r.y << " " << r.width << "x" << r.height; }
+inline void PrintTo(const Rect& r, std::ostream* os) {
+    *os << r.x << "," << r.y << " " << r.width << "x" << r.height;
+}
 }  // namespace tapforge::platform
 
 namespace tapforge::testing {
@@ -51,7 +53,7 @@ inline constexpr int kRootWidth = 3200, kRootHeight = 1080, kPrimaryRootX = 1280
 
 bool defineTwoMonitors(Display* display);   // false without RandR 1.5
 
-// A focused window on its own connection over a root rectangle, counting input events.
+// A focused window on its own connection over a root rectangle, noting the input it receives.
 class CountingWindow {
 public:
     explicit CountingWindow(const std::string& display, int x = 0, int y = 0, int width = kRootWidth,
@@ -62,14 +64,13 @@ public:
     void pump(std::chrono::milliseconds settle = 150ms);
     void fill(int x, int y, int width, int height, unsigned long rgb);
 
-    int buttonPresses[16] = {}, buttonReleases[16] = {};
-    int keyPresses = 0, keyReleases = 0;
-    unsigned lastButtonState = 0, lastKeyState = 0, lastKeycode = 0;   // of the last press
+    int buttonPresses[16] = {};
     struct Click {   // at its root point
         bool press; unsigned button; int x, y;
         friend bool operator==(const Click&, const Click&) = default;
     };
     std::vector<Click> clicks;
+    std::string input;   // presses and releases in order: "+Shift_L +a -a -Shift_L +1 -1" (keysyms, buttons)
     std::string typed;   // as an application reads the presses then, in UTF-8
     Display* display() const { return display_; }
 
@@ -94,7 +95,6 @@ private:
     Display* display_ = nullptr;
 };
 
-std::vector<int> keysHeld(Display* display);   // keycodes the server holds down
 unsigned buttonsHeld(Display* display);        // X button mask
 ::testing::AssertionResult nothingHeld(Display* display);
 platform::Point queryPointer(Display* display);   // root coordinates
@@ -102,22 +102,20 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 std::array<int, 4> rgbaAt(const platform::RgbaImage& image, int x, int y);
 std::filesystem::path cliPath();   // <build>/bin/tapforge-cli
 
-// A child with DISPLAY set, stdout and stderr read through a pipe, killed at destruction.
+// A child with DISPLAY set, stdout and stderr kept in memory, killed at destruction.
 class Child {
 public:
-    Child(const std::vector<std::string>& args, const std::string& display);
+    Child(std::vector<std::string> args, const std::string& display);
     ~Child();
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     int wait(std::chrono::milliseconds timeout);   // 128 + signal if killed; -1 on timeout
-    const std::string& output() const { return output_; }
+    std::string output() const;
 
 private:
-    bool readSome(int waitMs);
     pid_t pid_ = -1;
     int out_ = -1;
-    std::string output_;
 };
 
 // A fresh temporary folder, removed with its contents.
@@ -144,7 +142,7 @@ protected:
     std::unique_ptr<XvfbServer> server;
     MainLoop loop;
     std::optional<platform::Desktop> desktop;
-    std::unique_ptr<OtherClient> other;   // closed before the server goes: Xlib ends a process on a lost connection
+    std::unique_ptr<OtherClient> other;   // closed before the server: a lost connection ends the process
     bool twoMonitors = false;
 
 private:
