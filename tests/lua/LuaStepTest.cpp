@@ -12,6 +12,10 @@ Step luaStep(const std::string& file, int64_t timeoutMs = 0) {
     return stepOf(StepKind::lua, [&](Step& s) { s.luaFile = file, s.timeoutMs = timeoutMs; });
 }
 
+Step withBranches(Step step, BranchTarget onSuccess, BranchTarget onFailure) {
+    return step.onSuccess = std::move(onSuccess), step.onFailure = std::move(onFailure), step;
+}
+
 Script stopOnSuccess(const std::string& file) {
     return scriptOf({withBranches(luaStep(file), branchOf(BranchKind::stop), {}), Step(StepKind::comment)});
 }
