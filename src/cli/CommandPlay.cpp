@@ -8,8 +8,9 @@
 // signal. They are taken by a thread of their own (sigtimedwait), so neither a busy main thread
 // nor a stuck worker keeps them from being seen. A second SIGINT within 2 s, or a stopped run that
 // the runner reports as not ending, ends the process at once after releasing every key and button
-// the run holds. A lost X connection ends the run; what was held is released through a new
-// connection when the server still answers.
+// the run holds (within 3 s, even when the X server does not confirm the releases). A lost X
+// connection ends the run; what was held is released through a new connection when the server
+// still answers.
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,6 +58,10 @@ using platform::Press;
 constexpr const char* kArguments =
     "play FILE [--sim SCREEN.png] [--pointer X,Y] [--events OUT.jsonl] [--base DIR] [--verbose] [--speed F] "
     "[--loops N] [--timeout S] [--max-steps N]";
+
+// How long an ending forced by a signal waits for the display to take in the releases.
+constexpr auto kForcedReleaseBound = std::chrono::seconds(3);
+constexpr const char* kReleaseUnconfirmed = "⏹ X 服务器没有确认已松开按住的键和按钮，立即退出";
 
 // The stop signals, blocked in every thread of the command and taken by one thread that waits for
 // them. Blocked before any other thread exists, so that all of them inherit the mask.
@@ -165,6 +170,7 @@ public:
         return result;
     }
     void finishTyping() override { inner_->finishTyping(); }
+    bool confirmPosted() override { return inner_->confirmPosted(); }
 
 private:
     void write(const std::string& type, const std::string& fields) {
@@ -394,10 +400,23 @@ int runPlay(const std::vector<std::string>& args) {
     runner.onLog = [](const std::string& line) { std::cout << line << "\n" << std::flush; };
 
     // Ends the process now, leaving nothing pressed. Any thread; the worker may still be running.
+    // The process ends only once the display has taken in the releases (it drops what a client
+    // wrote but it had not read when the client goes away), or after kForcedReleaseBound when
+    // it does not answer: whichever comes first ends the process, the other waits for that.
     auto forceExit = [held](int signal, const char* why) {
-        held->releaseAllAndClose();
-        std::cout << why << "\n" << std::flush;
-        _exit(128 + signal);
+        static std::atomic<bool> ending{false};
+        const auto endWith = [signal](const char* line) {
+            if (!ending.exchange(true)) {
+                std::cout << line << "\n" << std::flush;
+                _exit(128 + signal);
+            }
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+        };
+        std::thread([endWith] {
+            std::this_thread::sleep_for(kForcedReleaseBound);
+            endWith(kReleaseUnconfirmed);
+        }).detach();
+        endWith(held->releaseAllAndClose() ? why : kReleaseUnconfirmed);
     };
     signals.start([&](int signal) { forceExit(signal, "⏹ 再次收到中断信号，已松开按住的键和按钮，立即退出"); });
 

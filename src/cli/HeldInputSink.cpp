@@ -42,7 +42,7 @@ bool HeldInputSink::postKey(uint16_t keyCode, Press press, platform::EventFlags 
     return true;
 }
 
-void HeldInputSink::releaseAllAndClose(platform::EventSink* through) {
+bool HeldInputSink::releaseAllAndClose(platform::EventSink* through) {
     std::lock_guard lock(mutex_);
     closed_ = true;
     platform::EventSink& sink = through ? *through : *inner_;
@@ -54,6 +54,8 @@ void HeldInputSink::releaseAllAndClose(platform::EventSink* through) {
         }
     }
     held_.clear();
+    // Even with nothing held: the last event posted (a release, say) may not have been read yet.
+    return sink.confirmPosted();
 }
 
 }  // namespace tapforge::cli

@@ -23,10 +23,12 @@ public:
     bool postScroll(int32_t lines, platform::Point at) override;
     bool postKey(uint16_t keyCode, platform::Press press, platform::EventFlags flags) override;
     std::optional<platform::Point> pointerLocation() override { return inner_->pointerLocation(); }
+    bool confirmPosted() override { return inner_->confirmPosted(); }
 
     // Refuses every later event and releases what is held, newest first, through `through`
-    // (the wrapped sink when null).
-    void releaseAllAndClose(platform::EventSink* through = nullptr);
+    // (the wrapped sink when null). True once that sink confirms it has taken in the releases
+    // and everything posted before them, so that the process may end at once.
+    bool releaseAllAndClose(platform::EventSink* through = nullptr);
 
 private:
     struct Held {

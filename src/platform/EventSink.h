@@ -54,6 +54,10 @@ public:
     }
     // After the last character of a text: gives back whatever was borrowed to type it.
     virtual void finishTyping() {}
+    // Waits until the desktop has taken in every event posted so far, so that the process may
+    // end right after: a display server may drop what a client wrote but it had not yet read
+    // when the client goes away. False when that cannot be confirmed (the connection is lost).
+    virtual bool confirmPosted() { return true; }
 };
 
 }  // namespace tapforge::platform

@@ -237,6 +237,15 @@ public:
         flushLocked();
     }
 
+    bool confirmPosted() override {
+        Connection& c = *shared_->main;
+        std::lock_guard guard(c.mutex());
+        if (c.lost()) return false;
+        // The reply comes only after the server has read and handled every earlier request.
+        XSync(c.display(), False);
+        return !c.lost();
+    }
+
     std::optional<Point> pointerLocation() override {
         Connection& c = *shared_->main;
         std::lock_guard guard(c.mutex());
