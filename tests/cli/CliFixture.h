@@ -47,8 +47,9 @@ protected:
     // Runs the tool with `args`, or with `cli` false the command `args` names.
     Outcome run(const std::vector<std::string>& args, bool cli = true) {
         std::string command = cli ? shellQuote(TAPFORGE_CLI_PATH) : "";
-        for (const std::string& a : args) command += " " + shellQuote(a);
-        command += " >" + shellQuote(dir_ / "stdout") + " 2>" + shellQuote(dir_ / "stderr");
+        // Appended piecewise: GCC 12 at -O3 misreads chained operator+ on strings.
+        for (const std::string& a : args) command.append(" ").append(shellQuote(a));
+        command.append(" >").append(shellQuote(dir_ / "stdout")).append(" 2>").append(shellQuote(dir_ / "stderr"));
         const int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(dir_ / "stdout"), readAll(dir_ / "stderr")};
     }

@@ -54,13 +54,18 @@ protected:
         const PostedEvent* pressed = nullptr;
         for (const PostedEvent& e : sim->postedEvents()) {
             const bool down = e.press == platform::Press::down, button = e.kind == PostedEvent::Kind::button;
-            const std::string at = "@" + std::to_string(int(e.location.x)) + "," + std::to_string(int(e.location.y));
+            std::string at = "@";  // appended piecewise: GCC 12 at -O3 misreads chained operator+
+            at.append(std::to_string(int(e.location.x))).append(",").append(std::to_string(int(e.location.y)));
             if (button && !down && pressed && pressed->button == e.button && pressed->location == e.location)
                 out += "^";
-            else if (e.kind == PostedEvent::Kind::key) out += (down ? " down " : " up ") + std::to_string(e.keyCode);
-            else if (e.kind == PostedEvent::Kind::scroll) out += " scroll" + std::to_string(e.scrollLines) + at;
-            else if (button)
-                out += (down ? " " : " ^") + (buttons[int(e.button)] + at) + (down ? "#" + std::to_string(e.clickState) : "");
+            else if (e.kind == PostedEvent::Kind::key)
+                out.append(down ? " down " : " up ").append(std::to_string(e.keyCode));
+            else if (e.kind == PostedEvent::Kind::scroll)
+                out.append(" scroll").append(std::to_string(e.scrollLines)).append(at);
+            else if (button) {
+                out.append(down ? " " : " ^").append(buttons[int(e.button)]).append(at);
+                if (down) out.append("#").append(std::to_string(e.clickState));
+            }
             if (e.kind != PostedEvent::Kind::move) pressed = button && down ? &e : nullptr;
         }
         return out.empty() ? out : out.substr(1);
