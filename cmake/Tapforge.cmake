@@ -14,6 +14,7 @@ endif()
 if(TAPFORGE_COVERAGE)
   # Atomic counters: the search pool's threads would otherwise leave torn, even negative, counts.
   add_compile_options(--coverage -fprofile-update=atomic)
+  add_compile_definitions(TAPFORGE_COVERAGE)
   add_link_options(--coverage)
 endif()
 if(TAPFORGE_FUZZ)

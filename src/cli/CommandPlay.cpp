@@ -45,6 +45,12 @@
 #include "platform/x11/X11Desktop.h"
 #endif
 
+#ifdef TAPFORGE_COVERAGE
+extern "C" {
+#include <gcov.h>
+}
+#endif
+
 namespace tapforge::cli {
 
 namespace {
@@ -408,6 +414,9 @@ int runPlay(const std::vector<std::string>& args) {
         const auto endWith = [signal](const char* line) {
             if (!ending.exchange(true)) {
                 std::cout << line << "\n" << std::flush;
+#ifdef TAPFORGE_COVERAGE
+                __gcov_dump();  // _exit skips the write of the line counters that exit would do
+#endif
                 _exit(128 + signal);
             }
             for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
