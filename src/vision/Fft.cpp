@@ -121,18 +121,25 @@ __attribute__((always_inline)) inline void transpose4(v4d& r0, v4d& r1, v4d& r2,
     r3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
+// What one pass over sequences of length n works with: its tables and a four-lane scratch sequence.
+struct Pass {
+    const double *cosines, *sines;
+    const int* reversed;
+    double *scratchRe, *scratchIm;
+};
+inline Pass passOf(Tables& t, int n) {
+    const int bits = log2Of(n);
+    t.scratchRe.resize(4 * static_cast<size_t>(n));
+    t.scratchIm.resize(4 * static_cast<size_t>(n));
+    return {t.cosines[bits].data(), t.sines[bits].data(), t.reversed[bits].data(), t.scratchRe.data(),
+            t.scratchIm.data()};
+}
+
 // Transforms along y, four columns at a time: they are copied into a scratch sequence (rows of
 // the planes are a power of two apart, which would crowd a few cache sets) and back.
 __attribute__((always_inline)) inline bool columnsBody(Tables& t, double* re, double* im, int w, int h,
                                                        const std::atomic<bool>* stop) {
-    const int bits = log2Of(h);
-    const double* c = t.cosines[bits].data();
-    const double* s = t.sines[bits].data();
-    const int* rev = t.reversed[bits].data();
-    t.scratchRe.resize(4 * static_cast<size_t>(h));
-    t.scratchIm.resize(4 * static_cast<size_t>(h));
-    double* sr = t.scratchRe.data();
-    double* si = t.scratchIm.data();
+    const auto [c, s, rev, sr, si] = passOf(t, h);
     for (int x = 0; x < w; x += 4) {
         if ((x & 63) == 0 && stopped(stop)) return false;
         for (int y = 0; y < h; ++y) {
@@ -152,14 +159,7 @@ __attribute__((always_inline)) inline bool columnsBody(Tables& t, double* re, do
 // scattered back.
 __attribute__((always_inline)) inline bool rowsBody(Tables& t, double* re, double* im, int w, int h, int rows,
                                                     const std::atomic<bool>* stop) {
-    const int bits = log2Of(w);
-    const double* c = t.cosines[bits].data();
-    const double* s = t.sines[bits].data();
-    const int* rev = t.reversed[bits].data();
-    t.scratchRe.resize(4 * static_cast<size_t>(w));
-    t.scratchIm.resize(4 * static_cast<size_t>(w));
-    double* sr = t.scratchRe.data();
-    double* si = t.scratchIm.data();
+    const auto [c, s, rev, sr, si] = passOf(t, w);
     rows = std::min(h, (rows + 3) & ~3);
     for (int y = 0; y < rows; y += 4) {
         if ((y & 63) == 0 && stopped(stop)) return false;
