@@ -325,7 +325,7 @@ TEST(ExhaustiveSearch, PartialOverlapDoesNotBeatTheExactCopy) {
 
 TEST(ExhaustiveSearch, StopFlagEndsTheSearchWithNothingFound) {
     std::mt19937 rng(2);
-    const RgbaImage screen = makeScreen(Content::noise, 640, 360, rng);
+    const RgbaImage screen = makeScreen(Content::noise, 1920, 1080, rng);
     const RgbaImage templ = test::noise(120, 80, 9);   // absent: nothing prunes well
     std::atomic<bool> stop{true};
     EXPECT_FALSE(ImageMatcher::find(templ, {120, 80}, test::snapshotOf(screen), std::nullopt, 0.5, &stop).found());
